@@ -1,0 +1,186 @@
+#include "machine.h"
+
+#include "dispatcher.h"
+#include "io_manager.h"
+#include "registry_store.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace host {
+
+void RunThreadBody(const std::function<void()> &body, PKTHREAD thread);
+
+Machine::Machine(const MachineOptions &options) : options_(options)
+{
+    scheduler_ = std::make_unique<Scheduler>(*this, options.clock, options.wallClockScale);
+    pool_ = std::make_unique<Pool>(verifier_, options.specialPool, options.specialPoolQuarantine);
+    registry_ = std::make_unique<RegistryStore>();
+    system_ = CreateObject<_KPROCESS>(*this, *PsProcessType, "System", *this, "System", 4, false,
+                                      true);
+    InitializeListHead(&dpcQueue_);
+    KeInitializeEvent(&dpcPending_, SynchronizationEvent, FALSE);
+    KeInitializeEvent(&dpcIdle_, NotificationEvent, TRUE);
+    dpcThread_ = StartThread("DPC", system_, [this] { RunDpcQueue(*this, stopping_); });
+    io_ = std::make_unique<IoManager>(*this);
+}
+
+Machine::~Machine() { PowerOff(); }
+
+void Machine::PowerOff()
+{
+    if (poweredOff_)
+        return;
+    poweredOff_ = true;
+    io_->Shutdown();
+    StopServiceThreads();
+    {
+        std::lock_guard<std::mutex> guard(processesLock_);
+        while (!processes_.empty()) {
+            PKPROCESS process = processes_.front();
+            processes_.pop_front();
+            process->handles.CloseAll();
+            ObfDereferenceObject(process);
+        }
+    }
+    if (size_t open = system_->handles.Count())
+        verifier_.Report(VerifierCheck::ObjectLeak,
+                         std::to_string(open) + " kernel handle(s) still open at teardown:" +
+                             system_->handles.Describe());
+    system_->handles.CloseAll();
+    io_.reset();
+    ReportLeakedObjects();
+    ReportPoolLeaks("machine teardown");
+    scheduler_->Shutdown();
+}
+
+Machine *Machine::Current()
+{
+    PKTHREAD thread = CurrentThreadOrNull();
+    return thread != nullptr ? thread->machine : nullptr;
+}
+
+PKPROCESS Machine::CreateProcess(const std::string &name, bool is32Bit)
+{
+    PKPROCESS process =
+        CreateObject<_KPROCESS>(*this, *PsProcessType, name, *this, name, NextId(), is32Bit, false);
+    std::lock_guard<std::mutex> guard(processesLock_);
+    processes_.push_back(process);
+    return process;
+}
+
+void Machine::EndProcess(PKPROCESS process)
+{
+    {
+        std::lock_guard<std::mutex> guard(processesLock_);
+        processes_.remove(process);
+    }
+    process->handles.CloseAll();
+    process->ended = true;
+    {
+        std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+        process->Header.SignalState = 1;
+        SatisfyWaitersLocked(&process->Header);
+    }
+    ObfDereferenceObject(process);
+}
+
+PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn)
+{
+    PKTHREAD thread = CreateObject<_KTHREAD>(*this, *PsThreadType, name);
+    thread->machine = this;
+    thread->process = process;
+    thread->name = name;
+    thread->id = NextId();
+    ObfReferenceObject(thread); // the running thread's own reference
+    {
+        std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+        scheduler_->AddRunnableLocked();
+    }
+    std::thread host([this, thread, fn = std::move(fn)] {
+        SetCurrentThread(thread);
+        RunThreadBody(fn, thread);
+        if (!thread->spinLocksHeld.empty() || thread->irql != PASSIVE_LEVEL)
+            verifier_.Report(VerifierCheck::Thread, "thread '" + thread->name +
+                                                        "' ended holding a spin lock or above "
+                                                        "PASSIVE_LEVEL");
+        {
+            std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+            AbandonMutantsLocked(thread);
+            thread->terminated = true;
+            thread->Header.SignalState = 1;
+            SatisfyWaitersLocked(&thread->Header);
+            scheduler_->RemoveRunnableLocked();
+        }
+        SetCurrentThread(nullptr);
+        ObfDereferenceObject(thread);
+    });
+    std::lock_guard<std::mutex> guard(threadsLock_);
+    threads_.emplace_back(thread, std::move(host));
+    return thread;
+}
+
+void Machine::StopServiceThreads()
+{
+    {
+        std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+        stopping_ = true;
+    }
+    {
+        // Signalled from a short-lived attachment: the DPC thread only wakes through the
+        // emulation's waits.
+        ThreadAttachment stopper(*this, "teardown", false);
+        KeSetEvent(&dpcPending_, 0, FALSE);
+    }
+    ObfDereferenceObject(dpcThread_);
+    dpcThread_ = nullptr;
+
+    // Every other thread must have ended by now (drivers stop their threads at unload).
+    std::list<std::pair<PKTHREAD, std::thread>> threads;
+    {
+        std::lock_guard<std::mutex> guard(threadsLock_);
+        threads.swap(threads_);
+    }
+    for (auto &entry : threads)
+        entry.second.join();
+}
+
+void Machine::ReportLeakedObjects()
+{
+    std::ostringstream leaked;
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(objectsLock_);
+        for (ObjectHeader *h = liveObjects_; h != nullptr; h = h->next) {
+            if (h->Body() == system_)
+                continue;
+            ++count;
+            leaked << " [" << h->type->Name;
+            if (!h->name.empty())
+                leaked << " '" << h->name << "'";
+            leaked << ", " << h->pointerCount.load() << " reference(s)]";
+        }
+    }
+    if (count != 0)
+        verifier_.Report(VerifierCheck::ObjectLeak, std::to_string(count) +
+                                                        " object(s) still referenced at teardown:" +
+                                                        leaked.str());
+    ObfDereferenceObject(system_);
+    system_ = nullptr;
+}
+
+size_t Machine::ReportPoolLeaks(const char *when)
+{
+    size_t total = 0;
+    for (const Pool::Outstanding &o : pool_->OutstandingByTag()) {
+        total += o.blocks;
+        verifier_.Report(VerifierCheck::PoolLeak,
+                         std::to_string(o.blocks) + " pool block(s) with tag '" +
+                             Pool::TagText(o.tag) + "' (" + std::to_string(o.bytes) +
+                             " bytes) outstanding at " + when);
+    }
+    return total;
+}
+
+} // namespace host

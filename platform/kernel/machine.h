@@ -1,0 +1,108 @@
+// One simulated Windows PC: kernel (scheduler and virtual clock, pool, objects, registry, I/O
+// manager), the system process and any number of user processes. Several machines may exist in
+// one program; nothing outlives its machine.
+#pragma once
+
+#include "pool.h"
+#include "process.h"
+#include "scheduler.h"
+#include "verifier.h"
+
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace host {
+
+class RegistryStore;
+class IoManager;
+
+struct MachineOptions {
+    ClockMode clock = ClockMode::Virtual;
+    double wallClockScale = 1.0;      // wall-clock mode: virtual seconds per real second
+    bool specialPool = true;          // each block on its own pages, freed blocks fenced off
+    size_t specialPoolQuarantine = 64u << 20; // bytes of freed blocks kept inaccessible
+};
+
+class Machine {
+public:
+    explicit Machine(const MachineOptions &options = MachineOptions());
+    ~Machine();
+    Machine(const Machine &) = delete;
+    Machine &operator=(const Machine &) = delete;
+
+    // The machine of the calling emulated thread (null for an unattached thread).
+    static Machine *Current();
+
+    // Stops the machine's service threads, ends every process, and reports what is left over
+    // (kernel handles, referenced objects, pool blocks by tag). The verifier stays readable
+    // afterwards; the destructor does this if nobody did.
+    void PowerOff();
+
+    Scheduler &Clock() { return *scheduler_; }
+    Verifier &Checks() { return verifier_; }
+    Pool &KernelPool() { return *pool_; }
+    RegistryStore &Registry() { return *registry_; }
+    IoManager &Io() { return *io_; }
+
+    PKPROCESS SystemProcess() { return system_; }
+    // A user process; the machine keeps it until EndProcess (or teardown).
+    PKPROCESS CreateProcess(const std::string &name, bool is32Bit = false);
+    // Ends a process the way Windows does: its handles are closed (pins close, mappings go).
+    void EndProcess(PKPROCESS process);
+
+    // Starts an emulated system thread running fn; returns the thread object with one
+    // reference for the caller. Counted as runnable from this call on.
+    PKTHREAD StartThread(const std::string &name, PKPROCESS process,
+                         std::function<void()> fn);
+
+    ULONG NextId() { return nextId_.fetch_add(4); }
+
+    // Live-object bookkeeping (object manager).
+    std::mutex &ObjectsLock() { return objectsLock_; }
+    ObjectHeader *&LiveObjects() { return liveObjects_; }
+
+    // DPC queue (timers and KeInsertQueueDpc feed it; one emulated thread runs it at
+    // DISPATCH_LEVEL). Guarded by the dispatcher lock.
+    LIST_ENTRY &DpcQueueLocked() { return dpcQueue_; }
+    KEVENT &DpcPending() { return dpcPending_; }
+    KEVENT &DpcIdle() { return dpcIdle_; }
+
+    // Reports (by tag) every pool block still allocated; returns how many there were.
+    size_t ReportPoolLeaks(const char *when);
+
+private:
+    void DpcThreadMain();
+    void StopServiceThreads();
+    void ReportLeakedObjects();
+
+    MachineOptions options_;
+    Verifier verifier_;
+    std::unique_ptr<Scheduler> scheduler_;
+    std::unique_ptr<Pool> pool_;
+    std::unique_ptr<RegistryStore> registry_;
+    std::unique_ptr<IoManager> io_;
+    std::atomic<ULONG> nextId_{8};
+
+    std::mutex objectsLock_;
+    ObjectHeader *liveObjects_ = nullptr;
+
+    PKPROCESS system_ = nullptr;
+    std::mutex processesLock_;
+    std::list<PKPROCESS> processes_;
+
+    std::mutex threadsLock_;
+    std::list<std::pair<PKTHREAD, std::thread>> threads_;
+
+    LIST_ENTRY dpcQueue_;
+    KEVENT dpcPending_;
+    KEVENT dpcIdle_;
+    bool stopping_ = false;
+    bool poweredOff_ = false;
+    PKTHREAD dpcThread_ = nullptr;
+};
+
+} // namespace host

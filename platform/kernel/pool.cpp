@@ -1,0 +1,248 @@
+#include "pool.h"
+
+#include "verifier.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <list>
+#include <sys/mman.h>
+#include <unistd.h>
+
+namespace host {
+
+namespace {
+
+constexpr size_t kPage = 4096;
+constexpr size_t kAlignment = 16;
+constexpr size_t kMaxQuarantinedBlocks = 4096; // keeps the number of host mappings bounded
+constexpr size_t kRecentFrees = 4096;
+
+size_t RoundUp(size_t value, size_t to) { return (value + to - 1) / to * to; }
+
+// Fault reporting: the pools of every machine in the program, consulted by the SIGSEGV handler.
+std::mutex poolsLock;
+std::list<const Pool *> pools;
+struct sigaction previousHandler;
+
+} // namespace
+
+// Describes a fault address inside a fenced-off or guard page of this pool (used by the fault
+// handler; tries the lock only, since the faulting thread may hold it).
+bool DescribePoolFault(const Pool &pool, ULONG_PTR address, char *text, size_t size);
+
+namespace {
+
+void OnSegmentationFault(int signal, siginfo_t *info, void *context)
+{
+    auto address = reinterpret_cast<ULONG_PTR>(info->si_addr);
+    char text[256];
+    bool described = false;
+    if (poolsLock.try_lock()) {
+        for (const Pool *pool : pools)
+            if ((described = DescribePoolFault(*pool, address, text, sizeof text)))
+                break;
+        poolsLock.unlock();
+    }
+    if (described) {
+        ssize_t ignored = write(STDERR_FILENO, text, strlen(text));
+        (void)ignored;
+    }
+    // Hand the fault to whoever handled it before (a sanitizer, the default action).
+    sigaction(SIGSEGV, &previousHandler, nullptr);
+    if (previousHandler.sa_flags & SA_SIGINFO) {
+        if (previousHandler.sa_sigaction != nullptr)
+            previousHandler.sa_sigaction(signal, info, context);
+    }
+}
+
+void InstallFaultHandler()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action = {};
+        action.sa_sigaction = OnSegmentationFault;
+        action.sa_flags = SA_SIGINFO | SA_NODEFER;
+        sigemptyset(&action.sa_mask);
+        sigaction(SIGSEGV, &action, &previousHandler);
+    });
+}
+
+} // namespace
+
+std::string Pool::TagText(ULONG tag)
+{
+    std::string text;
+    for (int i = 0; i < 4; ++i) {
+        char c = char((tag >> (8 * i)) & 0xff);
+        text += (c >= 0x20 && c < 0x7f) ? c : '.';
+    }
+    return text;
+}
+
+Pool::Pool(Verifier &verifier, bool special, size_t quarantineBytes)
+    : verifier_(verifier), special_(special), quarantineBytes_(quarantineBytes)
+{
+    if (special_) {
+        InstallFaultHandler();
+        std::lock_guard<std::mutex> guard(poolsLock);
+        pools.push_back(this);
+    }
+}
+
+Pool::~Pool()
+{
+    if (special_) {
+        std::lock_guard<std::mutex> guard(poolsLock);
+        pools.remove(this);
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    for (auto &[address, block] : live_)
+        munmap(block.mapping, block.mappingSize);
+    for (auto &fenced : quarantine_)
+        munmap(fenced.mapping, fenced.mappingSize);
+}
+
+PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
+{
+    bool paged = (type & 1) != 0;
+    if (paged && irql > APC_LEVEL)
+        verifier_.Report(VerifierCheck::Irql, "paged pool allocation (tag '" + TagText(tag) +
+                                                  "') at IRQL " + std::to_string(irql));
+    else if (irql > DISPATCH_LEVEL)
+        verifier_.Report(VerifierCheck::Irql, "pool allocation above DISPATCH_LEVEL");
+    if (tag == 0)
+        verifier_.Report(VerifierCheck::Pool, "pool allocation without a tag");
+    if (bytes == 0)
+        bytes = 1;
+    if (bytes > (size_t(1) << 40))
+        return nullptr; // no machine has that much; Windows fails the same way
+
+    size_t dataPages = RoundUp(bytes, kPage);
+    size_t mappingSize = dataPages + (special_ ? kPage : 0);
+    // Shared anonymous pages, so that a second view (a user-mode mapping of locked pages) can
+    // alias them.
+    void *mapping =
+        mmap(nullptr, mappingSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+    if (mapping == MAP_FAILED)
+        return nullptr;
+    char *base = static_cast<char *>(mapping);
+    char *block = base;
+    if (special_) {
+        mprotect(base + dataPages, kPage, PROT_NONE); // guard page right after the block
+        block = base + dataPages - RoundUp(bytes, kAlignment);
+    }
+    std::lock_guard<std::mutex> guard(lock_);
+    live_[reinterpret_cast<ULONG_PTR>(block)] = {bytes, tag, type, mapping, mappingSize};
+    recentlyFreed_.erase(reinterpret_cast<ULONG_PTR>(block));
+    return block;
+}
+
+void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
+{
+    auto address = reinterpret_cast<ULONG_PTR>(pointer);
+    std::unique_lock<std::mutex> held(lock_);
+    auto it = live_.find(address);
+    if (it == live_.end()) {
+        auto freed = recentlyFreed_.find(address);
+        std::string what = freed != recentlyFreed_.end()
+                               ? "pool block (tag '" + TagText(freed->second) + "') freed twice"
+                               : "free of an address that is not a pool block";
+        held.unlock();
+        verifier_.Report(VerifierCheck::Pool, what);
+        return;
+    }
+    Block block = it->second;
+    if (tag != 0 && tag != block.tag) {
+        held.unlock();
+        verifier_.Report(VerifierCheck::Pool, "pool block allocated with tag '" +
+                                                  TagText(block.tag) + "' freed with tag '" +
+                                                  TagText(tag) + "'");
+        return; // Windows bug-checks (BAD_POOL_CALLER); the block stays allocated
+    }
+    if ((block.type & 1) != 0 && irql > APC_LEVEL)
+        verifier_.Report(VerifierCheck::Irql, "paged pool freed at IRQL " + std::to_string(irql));
+    live_.erase(it);
+    recentlyFreed_[address] = block.tag;
+    recentOrder_.push_back(address);
+    if (recentOrder_.size() > kRecentFrees) {
+        recentlyFreed_.erase(recentOrder_.front());
+        recentOrder_.pop_front();
+    }
+    if (!special_) {
+        munmap(block.mapping, block.mappingSize);
+        return;
+    }
+    // Fence the freed block off: any later use faults and is reported with its tag.
+    mprotect(block.mapping, block.mappingSize, PROT_NONE);
+    quarantine_.push_back({block.mapping, block.mappingSize, block.tag});
+    quarantined_ += block.mappingSize;
+    while (quarantined_ > quarantineBytes_ || quarantine_.size() > kMaxQuarantinedBlocks) {
+        munmap(quarantine_.front().mapping, quarantine_.front().mappingSize);
+        quarantined_ -= quarantine_.front().mappingSize;
+        quarantine_.pop_front();
+    }
+}
+
+std::vector<Pool::Outstanding> Pool::OutstandingByTag() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    std::map<ULONG, Outstanding> byTag;
+    for (auto &[address, block] : live_) {
+        Outstanding &o = byTag[block.tag];
+        o.tag = block.tag;
+        ++o.blocks;
+        o.bytes += block.size;
+    }
+    std::vector<Outstanding> result;
+    for (auto &[tag, o] : byTag)
+        result.push_back(o);
+    return result;
+}
+
+size_t Pool::OutstandingBlocks() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return live_.size();
+}
+
+bool DescribePoolFault(const Pool &pool, ULONG_PTR address, char *text, size_t size)
+{
+    return pool.DescribeFault(address, text, size);
+}
+
+bool Pool::DescribeFault(ULONG_PTR address, char *text, size_t size) const
+{
+    if (!lock_.try_lock())
+        return false;
+    bool found = false;
+    for (auto &fenced : quarantine_) {
+        auto base = reinterpret_cast<ULONG_PTR>(fenced.mapping);
+        if (address >= base && address < base + fenced.mappingSize) {
+            snprintf(text, size,
+                     "[verifier] pool: use of freed pool block (tag '%s') at %p\n",
+                     TagText(fenced.tag).c_str(), reinterpret_cast<void *>(address));
+            found = true;
+            break;
+        }
+    }
+    if (!found) {
+        for (auto &[blockAddress, block] : live_) {
+            auto base = reinterpret_cast<ULONG_PTR>(block.mapping);
+            if (address >= base + block.mappingSize - kPage && address < base + block.mappingSize) {
+                snprintf(text, size,
+                         "[verifier] pool: access beyond the end of pool block (tag '%s', %zu "
+                         "bytes) at %p\n",
+                         TagText(block.tag).c_str(), static_cast<size_t>(block.size),
+                         reinterpret_cast<void *>(address));
+                found = true;
+                break;
+            }
+        }
+    }
+    lock_.unlock();
+    return found;
+}
+
+} // namespace host

@@ -1,0 +1,66 @@
+// Kernel pool with verification: every block is tagged and tracked; frees are checked for tag
+// and double free; in special-pool mode each block sits at the end of its own pages with a guard
+// page after it, and a freed block's pages stay inaccessible for a while, so overruns and uses
+// after free fault at once and are reported with the block's tag.
+#pragma once
+
+#include <wdm/ex.h>
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace host {
+
+class Verifier;
+
+class Pool {
+public:
+    Pool(Verifier &verifier, bool special, size_t quarantineBytes);
+    ~Pool();
+
+    PVOID Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql);
+    // Tag 0 means "any tag" (ExFreePool).
+    void Free(PVOID block, ULONG tag, KIRQL irql);
+
+    struct Outstanding {
+        ULONG tag;
+        size_t blocks;
+        size_t bytes;
+    };
+    std::vector<Outstanding> OutstandingByTag() const;
+    size_t OutstandingBlocks() const;
+
+    static std::string TagText(ULONG tag);
+
+    // Describes a fault address in a freed block or a guard page (fault handler).
+    bool DescribeFault(ULONG_PTR address, char *text, size_t size) const;
+
+private:
+    struct Block {
+        SIZE_T size;
+        ULONG tag;
+        POOL_TYPE type;
+        void *mapping; // special pool: the pages (block pages + guard page)
+        size_t mappingSize;
+    };
+    struct Fenced {
+        void *mapping;
+        size_t mappingSize;
+        ULONG tag;
+    };
+
+    Verifier &verifier_;
+    const bool special_;
+    const size_t quarantineBytes_;
+    mutable std::mutex lock_;
+    std::map<ULONG_PTR, Block> live_;
+    std::deque<Fenced> quarantine_;
+    size_t quarantined_ = 0;
+    std::map<ULONG_PTR, ULONG> recentlyFreed_; // address -> tag, to tell a double free
+    std::deque<ULONG_PTR> recentOrder_;
+};
+
+} // namespace host
