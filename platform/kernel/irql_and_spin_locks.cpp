@@ -86,6 +86,14 @@ void LowerTo(PKTHREAD thread, KIRQL irql, const char *entryPoint)
 
 extern "C" {
 
+void HostCheckPagedCode(const char *function)
+{
+    PKTHREAD thread = host::CurrentThread(function);
+    if (thread->irql > APC_LEVEL)
+        ReportIrql(thread, std::string("pageable code (") + function + ") at IRQL " +
+                               std::to_string(thread->irql));
+}
+
 KIRQL KeGetCurrentIrql(void) { return host::CurrentThread("KeGetCurrentIrql")->irql; }
 
 void KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql)

@@ -95,6 +95,21 @@ TEST_F(SpinLockTest, IrqlMovesOnlyInTheAllowedDirection)
     EXPECT_EQ(PASSIVE_LEVEL, KeGetCurrentIrql());
 }
 
+void PageableRoutine() { PAGED_CODE(); }
+
+TEST_F(SpinLockTest, PageableCodeAboveApcLevelIsReported)
+{
+    PageableRoutine();
+    EXPECT_TRUE(Take(host::VerifierCheck::Irql).empty());
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    PageableRoutine();
+    KeLowerIrql(old);
+    auto reports = Take(host::VerifierCheck::Irql);
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_NE(std::string::npos, reports[0].message.find("PageableRoutine"));
+}
+
 TEST_F(SpinLockTest, ThreadEndingWithALockHeldIsReported)
 {
     KSPIN_LOCK lock;

@@ -126,6 +126,20 @@ TEST_F(VirtualTimeTest, AbsoluteDueTimeIsSystemTime)
     EXPECT_EQ(before + 20000000, Now());
 }
 
+using VirtualTimeDeathTest = VirtualTimeTest;
+
+TEST_F(VirtualTimeDeathTest, WaitingForeverWithNothingDueIsReportedAsADeadlock)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            KEVENT never;
+            KeInitializeEvent(&never, NotificationEvent, FALSE);
+            KeWaitForSingleObject(&never, Executive, KernelMode, FALSE, nullptr);
+        },
+        "deadlock: every emulated thread waits and nothing is due.*'test'");
+}
+
 TEST(WallClockTest, ScaledWallClockRunsFasterThanRealTime)
 {
     host::MachineOptions options;

@@ -248,6 +248,11 @@ NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG DesiredAccess,
                               PVOID StartContext);
 NTSTATUS PsTerminateSystemThread(NTSTATUS ExitStatus);
 
+// Pageable code must run at IRQL <= APC_LEVEL; the emulation reports a call from above.
+void HostCheckPagedCode(const char *function);
+#define PAGED_CODE() HostCheckPagedCode(__func__)
+#define PAGED_CODE_LOCKED() ((void)0)
+
 // Bug checks end the machine: the emulation reports them through its verifier.
 void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4);
 
