@@ -16,7 +16,8 @@ Machine::Machine(const MachineOptions &options) : options_(options)
 {
     scheduler_ = std::make_unique<Scheduler>(*this, options.clock, options.wallClockScale);
     pool_ = std::make_unique<Pool>(verifier_, options.specialPool, options.specialPoolQuarantine);
-    registry_ = std::make_unique<RegistryStore>();
+    registry_ = std::make_unique<RegistryStore>(
+        [this] { return BootSystemTime() + LONGLONG(scheduler_->Now()); });
     system_ = CreateObject<_KPROCESS>(*this, *PsProcessType, "System", *this, "System", 4, false,
                                       true);
     InitializeListHead(&dpcQueue_);
@@ -34,6 +35,9 @@ void Machine::PowerOff()
         return;
     poweredOff_ = true;
     io_->Shutdown();
+    if (size_t timers = scheduler_->DropTimers())
+        verifier_.Report(VerifierCheck::Usage, std::to_string(timers) +
+                                                   " kernel timer(s) still set at teardown");
     StopServiceThreads();
     {
         std::lock_guard<std::mutex> guard(processesLock_);

@@ -3,6 +3,7 @@
 // one program; nothing outlives its machine.
 #pragma once
 
+#include "debug_log.h"
 #include "pool.h"
 #include "process.h"
 #include "scheduler.h"
@@ -47,6 +48,8 @@ public:
     Pool &KernelPool() { return *pool_; }
     RegistryStore &Registry() { return *registry_; }
     IoManager &Io() { return *io_; }
+    // Debugger output (DbgPrint, later OutputDebugString).
+    DebugLog &Log() { return log_; }
 
     PKPROCESS SystemProcess() { return system_; }
     // A user process; the machine keeps it until EndProcess (or teardown).
@@ -81,6 +84,7 @@ private:
 
     MachineOptions options_;
     Verifier verifier_;
+    DebugLog log_;
     std::unique_ptr<Scheduler> scheduler_;
     std::unique_ptr<Pool> pool_;
     std::unique_ptr<RegistryStore> registry_;

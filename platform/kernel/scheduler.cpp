@@ -62,6 +62,17 @@ void Scheduler::Shutdown()
         ticker_.join();
 }
 
+size_t Scheduler::DropTimers()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t count = 0;
+    while (!IsListEmpty(&timers_)) {
+        RemoveTimerLocked(CONTAINING_RECORD(timers_.Flink, KTIMER, TimerListEntry));
+        ++count;
+    }
+    return count;
+}
+
 ULONGLONG Scheduler::WallNow() const
 {
     auto elapsed = std::chrono::steady_clock::now() - start_;

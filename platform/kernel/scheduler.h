@@ -47,6 +47,10 @@ public:
     void InsertTimerLocked(PKTIMER timer);
     bool RemoveTimerLocked(PKTIMER timer);
 
+    // Teardown: unlinks timers that are still set (their memory belongs to whoever set them and
+    // is about to go) and returns how many there were.
+    size_t DropTimers();
+
     // Stops the wall-clock ticker (machine teardown).
     void Shutdown();
 

@@ -53,6 +53,21 @@ TEST_F(TimerTest, SynchronizationTimerSatisfiesOneWait)
     EXPECT_FALSE(KeReadStateTimer(&timer));
 }
 
+TEST(TimerTeardownTest, TimerLeftSetAtTeardownIsReported)
+{
+    host::Machine machine;
+    KTIMER timer;
+    {
+        host::ThreadAttachment attach(machine, "test");
+        KeInitializeTimer(&timer);
+        KeSetTimer(&timer, RelativeMs(1000), nullptr);
+    }
+    machine.PowerOff();
+    auto reports = machine.Checks().Take(host::VerifierCheck::Usage);
+    ASSERT_EQ(1u, reports.size());
+    EXPECT_NE(std::string::npos, reports[0].message.find("timer"));
+}
+
 struct DpcRecord {
     LONG count = 0;
     ULONGLONG times[8] = {};

@@ -1,0 +1,58 @@
+// Registry access rights, value types, key options and change-notification filters. Windows
+// declares them in both <wdm.h> and <winnt.h>; the kernel and the user-mode host headers both
+// include this one, so the two sides of the one machine-wide registry agree on every value.
+#pragma once
+
+#include "ntdef.h"
+
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_WOW64_RES 0x0300
+
+// The composite rights, with SYNCHRONIZE (0x00100000) masked out as in the SDK.
+#define KEY_READ 0x00020019L
+#define KEY_WRITE 0x00020006L
+#define KEY_EXECUTE 0x00020019L
+#define KEY_ALL_ACCESS 0x000F003FL
+
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_DWORD_LITTLE_ENDIAN 4
+#define REG_DWORD_BIG_ENDIAN 5
+#define REG_LINK 6
+#define REG_MULTI_SZ 7
+#define REG_RESOURCE_LIST 8
+#define REG_FULL_RESOURCE_DESCRIPTOR 9
+#define REG_RESOURCE_REQUIREMENTS_LIST 10
+#define REG_QWORD 11
+#define REG_QWORD_LITTLE_ENDIAN 11
+
+#define REG_OPTION_RESERVED 0x00000000L
+#define REG_OPTION_NON_VOLATILE 0x00000000L
+#define REG_OPTION_VOLATILE 0x00000001L
+#define REG_OPTION_CREATE_LINK 0x00000002L
+#define REG_OPTION_BACKUP_RESTORE 0x00000004L
+#define REG_OPTION_OPEN_LINK 0x00000008L
+#define REG_OPTION_DONT_VIRTUALIZE 0x00000010L
+#define REG_LEGAL_OPTION 0x0000001FL
+
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
+
+#define REG_NOTIFY_CHANGE_NAME 0x00000001L
+#define REG_NOTIFY_CHANGE_ATTRIBUTES 0x00000002L
+#define REG_NOTIFY_CHANGE_LAST_SET 0x00000004L
+#define REG_NOTIFY_CHANGE_SECURITY 0x00000008L
+#define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000L
+#define REG_LEGAL_CHANGE_FILTER                                                                    \
+    (REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET |          \
+     REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_THREAD_AGNOSTIC)
