@@ -39,14 +39,17 @@ void Machine::PowerOff()
         verifier_.Report(VerifierCheck::Usage, std::to_string(timers) +
                                                    " kernel timer(s) still set at teardown");
     StopServiceThreads();
-    {
-        std::lock_guard<std::mutex> guard(processesLock_);
-        while (!processes_.empty()) {
-            PKPROCESS process = processes_.front();
+    for (;;) {
+        PKPROCESS process;
+        {
+            std::lock_guard<std::mutex> guard(processesLock_);
+            if (processes_.empty())
+                break;
+            process = processes_.front();
             processes_.pop_front();
-            process->handles.CloseAll();
-            ObfDereferenceObject(process);
         }
+        RunDownProcess(process);
+        ObfDereferenceObject(process);
     }
     if (size_t open = system_->handles.Count())
         verifier_.Report(VerifierCheck::ObjectLeak,
@@ -80,14 +83,23 @@ void Machine::EndProcess(PKPROCESS process)
         std::lock_guard<std::mutex> guard(processesLock_);
         processes_.remove(process);
     }
-    process->handles.CloseAll();
-    process->ended = true;
-    {
-        std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
-        process->Header.SignalState = 1;
-        SatisfyWaitersLocked(&process->Header);
-    }
+    RunDownProcess(process);
     ObfDereferenceObject(process);
+}
+
+void Machine::RunDownProcess(PKPROCESS process)
+{
+    {
+        // Handles close in the dying process's context: a pin's close unmaps its user views
+        // from the current process, as on Windows.
+        ThreadAttachment rundown(*this, process->name + " rundown", false, process);
+        process->handles.CloseAll();
+    }
+    process->addressSpace.UnmapAll();
+    process->ended = true;
+    std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+    process->Header.SignalState = 1;
+    SatisfyWaitersLocked(&process->Header);
 }
 
 PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn)

@@ -78,7 +78,7 @@ public:
     size_t ReportPoolLeaks(const char *when);
 
 private:
-    void DpcThreadMain();
+    void RunDownProcess(PKPROCESS process);
     void StopServiceThreads();
     void ReportLeakedObjects();
 
