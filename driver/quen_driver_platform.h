@@ -21,8 +21,24 @@ extern "C" {
 #include <usbioctl.h>
 #include <usbbusif.h>
 
-// The port class and KS headers join below, in this order, once the host has them too.
-// mingw-w64 needs, before them: <windef.h> (FLOAT) and TCHAR as WCHAR, both used by <ksmedia.h>;
-// DECLSPEC_NOVTABLE and DECLSPEC_NOTHROW defined empty (only <winnt.h> defines them, and
-// <punknown.h> uses them); an empty DEFINE_ABSTRACT_MINIPORTWAVERTSTREAM() (<portcls.h>'s WaveRT
-// stream interface names types its <ksmedia.h> lacks). Then <portcls.h>, <ks.h>, <ksmedia.h>.
+// Port class and kernel streaming.
+#if defined(__MINGW32__)
+// mingw-w64's <ksmedia.h> uses FLOAT (from <windef.h>) and TCHAR as WCHAR; <punknown.h> uses
+// DECLSPEC_NOVTABLE and DECLSPEC_NOTHROW, which only <winnt.h> defines; <portcls.h>'s WaveRT
+// stream interface names types its <ksmedia.h> lacks, so that interface is left out.
+#include <windef.h>
+#ifndef _TCHAR_DEFINED
+typedef WCHAR TCHAR;
+#define _TCHAR_DEFINED
+#endif
+#ifndef DECLSPEC_NOVTABLE
+#define DECLSPEC_NOVTABLE
+#endif
+#ifndef DECLSPEC_NOTHROW
+#define DECLSPEC_NOTHROW
+#endif
+#define DEFINE_ABSTRACT_MINIPORTWAVERTSTREAM()
+#endif
+#include <portcls.h>
+#include <ks.h>
+#include <ksmedia.h>

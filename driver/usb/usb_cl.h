@@ -1,0 +1,129 @@
+// CUSBCL: the driver's only path to the USB stack below it. It reads the standard descriptors,
+// obtains the bus interface, selects the configuration and alternate settings, keeps a copy of
+// the interface information of every configured interface (pipe handles included), sends class
+// and vendor requests, resets and aborts pipes, and owns the IRPs, transfer contexts and
+// isochronous URBs the streaming path reuses.
+#pragma once
+
+#include "quen_driver_platform.h"
+
+// Pool tag of every allocation of the USB layer and the audio function model.
+#define USBA_POOL_TAG 0x41425355 // "USBA" in memory
+
+// Isochronous URBs come from a lookaside list sized for this many packets.
+#define USB_MAX_ISO_PACKETS 40
+#define USB_ISO_URB_SIZE GET_ISO_URB_SIZE(USB_MAX_ISO_PACKETS)
+static_assert(USB_ISO_URB_SIZE == 632, "one URB header and 40 packet descriptors");
+
+// Pre-allocated IRPs when the caller asks for none.
+#define USB_DEFAULT_IRP_COUNT 10
+
+// Called at DISPATCH_LEVEL when an asynchronous transfer completes: the IRP status, the byte
+// count (or feedback value) and the caller's context.
+typedef void (*PUSB_TRANSFER_CALLBACK)(NTSTATUS Status, ULONG Value, PVOID Context);
+
+class CUSBCL;
+
+// One asynchronous transfer in flight; from a lookaside list of CUSBCL.
+struct USB_TRANSFER_CONTEXT {
+    PURB Urb;
+    PUSB_TRANSFER_CALLBACK Callback;
+    PVOID CallbackContext;
+    CUSBCL *Owner;
+    PVOID AuxiliaryBuffer; // freed at completion when set
+};
+
+class CUSBCL {
+public:
+    CUSBCL();
+    virtual ~CUSBCL();
+
+    // Called from every transfer completion with the IRP status, the URB and the transfer
+    // context, before the caller's callback.
+    virtual void OnTransferComplete(NTSTATUS Status, PURB Urb, USB_TRANSFER_CONTEXT *Context) = 0;
+
+    // Pre-allocates irpCount IRPs (0: USB_DEFAULT_IRP_COUNT), obtains the bus interface and the
+    // device speed, and reads the device, configuration and language descriptors. PASSIVE_LEVEL.
+    virtual NTSTATUS Initialize(PDEVICE_OBJECT LowerDevice, ULONG IrpCount);
+
+    NTSTATUS GetBusInterface();
+    NTSTATUS QueryHighSpeed();
+
+    // Sends the URB down and waits for its completion (no time-out). PASSIVE_LEVEL.
+    NTSTATUS SubmitUrbSync(PURB Urb);
+
+    // Selects the configuration with the interfaces of InterfaceList (ended by an all-zero entry)
+    // and keeps a copy of each returned interface information.
+    NTSTATUS ConfigurationRequest(PUSBD_INTERFACE_LIST_ENTRY InterfaceList, ULONG InterfaceCount);
+    // Every interface of the configuration (alternate setting 0), in interface-number order.
+    // Freed by the caller with ExFreePoolWithTag(USBA_POOL_TAG); null when out of memory.
+    PUSBD_INTERFACE_LIST_ENTRY CreateInterfaceList(PULONG Count);
+
+    NTSTATUS SelectAlternate(UCHAR InterfaceNumber, UCHAR AlternateSetting);
+    NTSTATUS StoreInterfaceInfo(ULONG Index, const USBD_INTERFACE_INFORMATION *Info);
+
+    // The stored pipe information of an endpoint (valid until its interface's next
+    // SelectAlternate), or null. Any IRQL.
+    PUSBD_PIPE_INFORMATION FindPipe(UCHAR EndpointAddress) const;
+    // Brings an isochronous pipe's Interval into the range the streaming path supports; returns
+    // STATUS_UNSUCCESSFUL when it had to change it.
+    NTSTATUS ValidatePipeInterval(PUSBD_PIPE_INFORMATION Pipe) const;
+
+    // A class or vendor control request; BytesTransferred (optional) receives the length of the
+    // data stage the device completed, which for a read may be shorter than Length.
+    NTSTATUS SendClassOrVendorRequest(UCHAR RequestType, UCHAR Request, USHORT Value, USHORT Index,
+                                      ULONG Length, PVOID Buffer,
+                                      PULONG BytesTransferred = nullptr);
+    NTSTATUS ResetPipe(PUSBD_PIPE_INFORMATION Pipe);
+    NTSTATUS AbortPipe(PUSBD_PIPE_INFORMATION Pipe);
+    // Reads string descriptor Index in US English into a buffer of USB_STRING_BUFFER_SIZE bytes.
+    NTSTATUS GetStringDescriptor(UCHAR Index, PVOID Buffer);
+
+    // The outstanding-request counter: BusyEvent is clear while two or more requests are
+    // outstanding, DrainedEvent is set when none is. ≤ DISPATCH_LEVEL.
+    void IoCountIncrement();
+    LONG IoCountDecrement();
+
+    // What the device quirk table says about this device (USB_QUIRK_* flags).
+    ULONG Quirks() const;
+
+    static constexpr ULONG USB_STRING_BUFFER_SIZE = 256;
+
+    // State, in the order the streaming path and the audio function model rely on.
+    BOOLEAN HighSpeed;
+    USB_DEVICE_DESCRIPTOR DeviceDescriptor;
+    PUSB_CONFIGURATION_DESCRIPTOR ConfigurationDescriptor; // the one copy everything points into
+    PDEVICE_OBJECT LowerDevice;
+    BOOLEAN RemoteWakeup;
+    USBD_CONFIGURATION_HANDLE ConfigurationHandle;
+    ULONG InterfaceCount;
+    PUSBD_INTERFACE_INFORMATION *Interfaces; // one pool copy per configured interface
+    PUSB_STRING_DESCRIPTOR LanguageList;
+    USB_BUS_INTERFACE_USBDI_V1 BusInterface;
+
+    KSPIN_LOCK IoCountLock;
+    LONG IoCount;
+    KEVENT BusyEvent;
+    KEVENT DrainedEvent;
+
+    NPAGED_LOOKASIDE_LIST TransferContextList;
+    NPAGED_LOOKASIDE_LIST IsoUrbList;
+
+    KSPIN_LOCK IrpListLock; // queued spin lock
+    LIST_ENTRY IrpList;     // free IRPs, linked through Tail.Overlay.ListEntry
+
+private:
+    void PreallocateIrps(ULONG IrpCount);
+    NTSTATUS QueryBusInterface(PUSB_BUS_INTERFACE_USBDI_V1 Interface);
+    NTSTATUS GetDescriptor(UCHAR DescriptorType, UCHAR Index, USHORT LanguageId, PVOID Buffer,
+                           ULONG Length, PULONG Returned);
+    NTSTATUS ReadDeviceDescriptor();
+    NTSTATUS ReadConfigurationDescriptor();
+    NTSTATUS ReadLanguageList();
+    LONG FindInterfaceIndex(UCHAR InterfaceNumber) const;
+    NTSTATUS SendPipeRequest(USHORT Function, PUSBD_PIPE_INFORMATION Pipe);
+    void FreeInterfaceInfo();
+
+    CUSBCL(const CUSBCL &) = delete;
+    CUSBCL &operator=(const CUSBCL &) = delete;
+};
