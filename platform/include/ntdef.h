@@ -115,7 +115,7 @@ typedef struct _OBJECT_ATTRIBUTES {
 #define OBJ_OPENLINK 0x00000100L
 #define OBJ_KERNEL_HANDLE 0x00000200L
 
-#define InitializeObjectAttributes(p, n, a, r, s)                                                   \
+#define InitializeObjectAttributes(p, n, a, r, s)                                                  \
     do {                                                                                           \
         (p)->Length = sizeof(OBJECT_ATTRIBUTES);                                                   \
         (p)->RootDirectory = (r);                                                                  \
@@ -135,7 +135,9 @@ typedef struct _OBJECT_ATTRIBUTES {
     (((ULONG_PTR)(length) + (alignment)-1) & ~((ULONG_PTR)(alignment)-1))
 
 #define RTL_CONSTANT_STRING(s)                                                                     \
-    {sizeof(s) - sizeof((s)[0]), sizeof(s), (PWSTR)(s)}
+    {                                                                                              \
+        sizeof(s) - sizeof((s)[0]), sizeof(s), (PWSTR)(s)                                          \
+    }
 
 static_assert(sizeof(LIST_ENTRY) == 16, "LIST_ENTRY layout");
 static_assert(sizeof(UNICODE_STRING) == 16, "UNICODE_STRING layout");

@@ -19,8 +19,7 @@ constexpr LONGLONG kBootSystemTime = 134115840000000000LL;
 bool IsSignaledFor(PDISPATCHER_HEADER object, PKTHREAD thread)
 {
     if (object->Type == MutantObject)
-        return object->SignalState > 0 ||
-               reinterpret_cast<PKMUTANT>(object)->OwnerThread == thread;
+        return object->SignalState > 0 || reinterpret_cast<PKMUTANT>(object)->OwnerThread == thread;
     return object->SignalState > 0;
 }
 
@@ -29,12 +28,8 @@ bool Consume(PDISPATCHER_HEADER object, PKTHREAD thread)
 {
     switch (object->Type) {
     case EventSynchronizationObject:
-    case TimerSynchronizationObject:
-        object->SignalState = 0;
-        return false;
-    case SemaphoreObject:
-        --object->SignalState;
-        return false;
+    case TimerSynchronizationObject: object->SignalState = 0; return false;
+    case SemaphoreObject: --object->SignalState; return false;
     case MutantObject: {
         auto *mutant = reinterpret_cast<PKMUTANT>(object);
         if (mutant->OwnerThread != thread) {
@@ -46,8 +41,7 @@ bool Consume(PDISPATCHER_HEADER object, PKTHREAD thread)
         mutant->Abandoned = FALSE;
         return abandoned;
     }
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -91,10 +85,10 @@ void CheckWaitIrql(PKTHREAD thread, const char *entryPoint, bool nonZeroTimeout)
     // poll and may run at DISPATCH_LEVEL.
     KIRQL limit = nonZeroTimeout ? APC_LEVEL : DISPATCH_LEVEL;
     if (thread->irql > limit)
-        thread->machine->Checks().Report(
-            VerifierCheck::Irql, std::string(entryPoint) + " at IRQL " +
-                                     std::to_string(thread->irql) +
-                                     (nonZeroTimeout ? " with a non-zero time-out" : ""));
+        thread->machine->Checks().Report(VerifierCheck::Irql,
+                                         std::string(entryPoint) + " at IRQL " +
+                                             std::to_string(thread->irql) +
+                                             (nonZeroTimeout ? " with a non-zero time-out" : ""));
 }
 
 } // namespace
@@ -149,9 +143,8 @@ void AbandonMutantsLocked(PKTHREAD thread)
     while (!IsListEmpty(&thread->ownedMutants)) {
         PKMUTANT mutant =
             CONTAINING_RECORD(RemoveHeadList(&thread->ownedMutants), KMUTANT, MutantListEntry);
-        thread->machine->Checks().Report(VerifierCheck::Thread,
-                                         "thread '" + thread->name +
-                                             "' terminated while owning a mutex");
+        thread->machine->Checks().Report(
+            VerifierCheck::Thread, "thread '" + thread->name + "' terminated while owning a mutex");
         mutant->OwnerThread = nullptr;
         mutant->Abandoned = TRUE;
         mutant->Header.SignalState = 1;

@@ -41,7 +41,8 @@ PSLIST_ENTRY InterlockedPopEntrySList(PSLIST_HEADER ListHead)
     PSLIST_ENTRY first = FirstOf(ListHead);
     if (first != nullptr) {
         ListHead->Region = reinterpret_cast<ULONGLONG>(first->Next);
-        ListHead->Alignment = (ListHead->Alignment & ~0xffffull) | ((ListHead->Alignment - 1) & 0xffff);
+        ListHead->Alignment =
+            (ListHead->Alignment & ~0xffffull) | ((ListHead->Alignment - 1) & 0xffff);
     }
     return first;
 }

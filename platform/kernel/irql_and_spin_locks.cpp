@@ -108,7 +108,10 @@ void KeRaiseIrql(KIRQL NewIrql, PKIRQL OldIrql)
     thread->irql = NewIrql;
 }
 
-void KeLowerIrql(KIRQL NewIrql) { LowerTo(host::CurrentThread("KeLowerIrql"), NewIrql, "KeLowerIrql"); }
+void KeLowerIrql(KIRQL NewIrql)
+{
+    LowerTo(host::CurrentThread("KeLowerIrql"), NewIrql, "KeLowerIrql");
+}
 
 KIRQL KeRaiseIrqlToDpcLevel(void)
 {

@@ -18,8 +18,8 @@ Machine::Machine(const MachineOptions &options) : options_(options)
     pool_ = std::make_unique<Pool>(verifier_, options.specialPool, options.specialPoolQuarantine);
     registry_ = std::make_unique<RegistryStore>(
         [this] { return BootSystemTime() + LONGLONG(scheduler_->Now()); });
-    system_ = CreateObject<_KPROCESS>(*this, *PsProcessType, "System", *this, "System", 4, false,
-                                      true);
+    system_ =
+        CreateObject<_KPROCESS>(*this, *PsProcessType, "System", *this, "System", 4, false, true);
     InitializeListHead(&dpcQueue_);
     KeInitializeEvent(&dpcPending_, SynchronizationEvent, FALSE);
     KeInitializeEvent(&dpcIdle_, NotificationEvent, TRUE);
@@ -36,8 +36,8 @@ void Machine::PowerOff()
     poweredOff_ = true;
     io_->Shutdown();
     if (size_t timers = scheduler_->DropTimers())
-        verifier_.Report(VerifierCheck::Usage, std::to_string(timers) +
-                                                   " kernel timer(s) still set at teardown");
+        verifier_.Report(VerifierCheck::Usage,
+                         std::to_string(timers) + " kernel timer(s) still set at teardown");
     StopServiceThreads();
     for (;;) {
         PKPROCESS process;
@@ -179,9 +179,9 @@ void Machine::ReportLeakedObjects()
         }
     }
     if (count != 0)
-        verifier_.Report(VerifierCheck::ObjectLeak, std::to_string(count) +
-                                                        " object(s) still referenced at teardown:" +
-                                                        leaked.str());
+        verifier_.Report(VerifierCheck::ObjectLeak,
+                         std::to_string(count) +
+                             " object(s) still referenced at teardown:" + leaked.str());
     ObfDereferenceObject(system_);
     system_ = nullptr;
 }

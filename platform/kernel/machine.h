@@ -23,8 +23,8 @@ class IoManager;
 
 struct MachineOptions {
     ClockMode clock = ClockMode::Virtual;
-    double wallClockScale = 1.0;      // wall-clock mode: virtual seconds per real second
-    bool specialPool = true;          // each block on its own pages, freed blocks fenced off
+    double wallClockScale = 1.0; // wall-clock mode: virtual seconds per real second
+    bool specialPool = true;     // each block on its own pages, freed blocks fenced off
     size_t specialPoolQuarantine = 64u << 20; // bytes of freed blocks kept inaccessible
 };
 
@@ -59,8 +59,7 @@ public:
 
     // Starts an emulated system thread running fn; returns the thread object with one
     // reference for the caller. Counted as runnable from this call on.
-    PKTHREAD StartThread(const std::string &name, PKPROCESS process,
-                         std::function<void()> fn);
+    PKTHREAD StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn);
 
     ULONG NextId() { return nextId_.fetch_add(4); }
 

@@ -64,8 +64,8 @@ ObjectHeader *HeaderOfObject(PVOID body)
 {
     if (body == nullptr)
         return nullptr;
-    auto *header = reinterpret_cast<ObjectHeader *>(static_cast<char *>(body) -
-                                                    ObjectHeader::BodyOffset());
+    auto *header =
+        reinterpret_cast<ObjectHeader *>(static_cast<char *>(body) - ObjectHeader::BodyOffset());
     if (header->magic != ObjectHeader::kMagic) {
         if (Machine *machine = Machine::Current()) {
             char text[96];

@@ -220,8 +220,7 @@ bool Pool::DescribeFault(ULONG_PTR address, char *text, size_t size) const
     for (auto &fenced : quarantine_) {
         auto base = reinterpret_cast<ULONG_PTR>(fenced.mapping);
         if (address >= base && address < base + fenced.mappingSize) {
-            snprintf(text, size,
-                     "[verifier] pool: use of freed pool block (tag '%s') at %p\n",
+            snprintf(text, size, "[verifier] pool: use of freed pool block (tag '%s') at %p\n",
                      TagText(fenced.tag).c_str(), reinterpret_cast<void *>(address));
             found = true;
             break;

@@ -6,5 +6,6 @@ _KPROCESS::_KPROCESS(host::Machine &owner, const std::string &processName, ULONG
                      bool wow64, bool kernelTable)
     : machine(&owner), name(processName), id(processId), is32Bit(wow64), handles(kernelTable)
 {
-    host::InitializeDispatcherHeader(&Header, ProcessObject, sizeof(DISPATCHER_HEADER) / sizeof(LONG), 0);
+    host::InitializeDispatcherHeader(&Header, ProcessObject,
+                                     sizeof(DISPATCHER_HEADER) / sizeof(LONG), 0);
 }

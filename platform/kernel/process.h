@@ -18,6 +18,6 @@ struct _KPROCESS {
     host::HandleTable handles;
     host::UserAddressSpace addressSpace;
 
-    _KPROCESS(host::Machine &owner, const std::string &processName, ULONG processId,
-              bool wow64, bool kernelTable);
+    _KPROCESS(host::Machine &owner, const std::string &processName, ULONG processId, bool wow64,
+              bool kernelTable);
 };

@@ -20,7 +20,10 @@ T *Owner(PLIST_ENTRY entry)
                                  reinterpret_cast<size_t>(&(static_cast<T *>(nullptr)->*Link)));
 }
 
-PKTHREAD ThreadOfTimeout(PLIST_ENTRY entry) { return Owner<_KTHREAD, &_KTHREAD::timeoutEntry>(entry); }
+PKTHREAD ThreadOfTimeout(PLIST_ENTRY entry)
+{
+    return Owner<_KTHREAD, &_KTHREAD::timeoutEntry>(entry);
+}
 
 // Keeps a list sorted by deadline; equal deadlines stay in insertion order.
 template <class Deadline>

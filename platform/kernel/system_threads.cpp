@@ -23,8 +23,7 @@ extern "C" {
 
 NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG DesiredAccess,
                               POBJECT_ATTRIBUTES ObjectAttributes, HANDLE ProcessHandle,
-                              PCLIENT_ID ClientId, PKSTART_ROUTINE StartRoutine,
-                              PVOID StartContext)
+                              PCLIENT_ID ClientId, PKSTART_ROUTINE StartRoutine, PVOID StartContext)
 {
     PKTHREAD caller = host::CurrentThread("PsCreateSystemThread");
     host::Machine &machine = *caller->machine;
@@ -35,8 +34,9 @@ NTSTATUS PsCreateSystemThread(PHANDLE ThreadHandle, ULONG DesiredAccess,
         return STATUS_INVALID_PARAMETER;
     if (ProcessHandle != nullptr && ProcessHandle != NtCurrentProcess())
         return STATUS_NOT_IMPLEMENTED; // threads in other processes are not emulated
-    PKTHREAD thread = machine.StartThread("system thread", machine.SystemProcess(),
-                                          [StartRoutine, StartContext] { StartRoutine(StartContext); });
+    PKTHREAD thread =
+        machine.StartThread("system thread", machine.SystemProcess(),
+                            [StartRoutine, StartContext] { StartRoutine(StartContext); });
     // Without OBJ_KERNEL_HANDLE the handle lands in the caller's process, as on Windows.
     bool kernelHandle =
         ObjectAttributes != nullptr && (ObjectAttributes->Attributes & OBJ_KERNEL_HANDLE) != 0;
@@ -68,7 +68,8 @@ PEPROCESS PsGetCurrentProcess(void) { return host::CurrentThread("PsGetCurrentPr
 
 HANDLE PsGetCurrentProcessId(void)
 {
-    return reinterpret_cast<HANDLE>(ULONG_PTR(host::CurrentThread("PsGetCurrentProcessId")->process->id));
+    return reinterpret_cast<HANDLE>(
+        ULONG_PTR(host::CurrentThread("PsGetCurrentProcessId")->process->id));
 }
 
 HANDLE PsGetCurrentThreadId(void)

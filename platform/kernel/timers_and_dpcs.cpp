@@ -44,8 +44,8 @@ void RunDpcQueue(Machine &machine, const bool &stopping)
         if (stopping)
             return;
         while (!IsListEmpty(&machine.DpcQueueLocked())) {
-            PKDPC dpc = CONTAINING_RECORD(RemoveHeadList(&machine.DpcQueueLocked()), KDPC,
-                                          DpcListEntry);
+            PKDPC dpc =
+                CONTAINING_RECORD(RemoveHeadList(&machine.DpcQueueLocked()), KDPC, DpcListEntry);
             dpc->DpcData = nullptr;
             PVOID argument1 = dpc->SystemArgument1;
             PVOID argument2 = dpc->SystemArgument2;
@@ -165,7 +165,10 @@ LARGE_INTEGER KeQueryPerformanceCounter(PLARGE_INTEGER PerformanceFrequency)
     return counter;
 }
 
-ULONGLONG KeQueryInterruptTime(void) { return MachineOfCaller("KeQueryInterruptTime").Clock().Now(); }
+ULONGLONG KeQueryInterruptTime(void)
+{
+    return MachineOfCaller("KeQueryInterruptTime").Clock().Now();
+}
 
 void KeQuerySystemTime(PLARGE_INTEGER CurrentTime)
 {
@@ -175,7 +178,8 @@ void KeQuerySystemTime(PLARGE_INTEGER CurrentTime)
 
 void KeQueryTickCount(PLARGE_INTEGER TickCount)
 {
-    TickCount->QuadPart = LONGLONG(MachineOfCaller("KeQueryTickCount").Clock().Now() / kTimeIncrement);
+    TickCount->QuadPart =
+        LONGLONG(MachineOfCaller("KeQueryTickCount").Clock().Now() / kTimeIncrement);
 }
 
 ULONG KeQueryTimeIncrement(void) { return kTimeIncrement; }

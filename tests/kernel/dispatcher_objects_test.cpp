@@ -237,16 +237,16 @@ TEST_F(DispatcherTest, ThreadObjectIsSignalledWhenTheThreadEnds)
     InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
     static LONG ran;
     ran = 0;
-    ASSERT_EQ(STATUS_SUCCESS,
-              PsCreateSystemThread(&handle, THREAD_ALL_ACCESS, &attributes, nullptr, nullptr,
-                                   [](PVOID) {
-                                       LARGE_INTEGER d = RelativeMs(5);
-                                       KeDelayExecutionThread(KernelMode, FALSE, &d);
-                                       ran = 1;
-                                       PsTerminateSystemThread(STATUS_SUCCESS);
-                                       ran = 2; // never reached
-                                   },
-                                   nullptr));
+    ASSERT_EQ(STATUS_SUCCESS, PsCreateSystemThread(
+                                  &handle, THREAD_ALL_ACCESS, &attributes, nullptr, nullptr,
+                                  [](PVOID) {
+                                      LARGE_INTEGER d = RelativeMs(5);
+                                      KeDelayExecutionThread(KernelMode, FALSE, &d);
+                                      ran = 1;
+                                      PsTerminateSystemThread(STATUS_SUCCESS);
+                                      ran = 2; // never reached
+                                  },
+                                  nullptr));
     PVOID thread = nullptr;
     ASSERT_EQ(STATUS_SUCCESS, ObReferenceObjectByHandle(handle, SYNCHRONIZE, *PsThreadType,
                                                         KernelMode, &thread, nullptr));

@@ -75,7 +75,8 @@ TEST_F(PoolDeathTest, UseAfterFreeFaultsWithTheBlocksTag)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            auto *p = static_cast<volatile UCHAR *>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kTag));
+            auto *p =
+                static_cast<volatile UCHAR *>(ExAllocatePoolWithTag(NonPagedPoolNx, 64, kTag));
             ExFreePoolWithTag(const_cast<UCHAR *>(p), kTag);
             p[3] = 1;
         },
@@ -87,7 +88,8 @@ TEST_F(PoolDeathTest, OverrunPastTheEndFaults)
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(
         {
-            auto *p = static_cast<volatile UCHAR *>(ExAllocatePoolWithTag(NonPagedPoolNx, 4096, kTag));
+            auto *p =
+                static_cast<volatile UCHAR *>(ExAllocatePoolWithTag(NonPagedPoolNx, 4096, kTag));
             p[4096] = 1;
         },
         "beyond the end of pool block \\(tag 'USBA'");

@@ -25,7 +25,10 @@ void ExFreePool(PVOID P);
 // ---------------------------------------------------------------------------------------------
 // Doubly and singly linked lists (inline, as in the WDK)
 
-inline void InitializeListHead(PLIST_ENTRY ListHead) { ListHead->Flink = ListHead->Blink = ListHead; }
+inline void InitializeListHead(PLIST_ENTRY ListHead)
+{
+    ListHead->Flink = ListHead->Blink = ListHead;
+}
 inline BOOLEAN IsListEmpty(const LIST_ENTRY *ListHead) { return ListHead->Flink == ListHead; }
 inline BOOLEAN RemoveEntryList(PLIST_ENTRY Entry)
 {

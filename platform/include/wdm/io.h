@@ -8,7 +8,6 @@
 
 #include <cstring>
 
-
 #ifndef POINTER_ALIGNMENT
 #define POINTER_ALIGNMENT __attribute__((aligned(8)))
 #endif
@@ -212,7 +211,8 @@ typedef enum _SYSTEM_POWER_STATE {
     PowerSystemHibernate = 5,
     PowerSystemShutdown = 6,
     PowerSystemMaximum = 7
-} SYSTEM_POWER_STATE, *PSYSTEM_POWER_STATE;
+} SYSTEM_POWER_STATE,
+    *PSYSTEM_POWER_STATE;
 
 typedef enum _DEVICE_POWER_STATE {
     PowerDeviceUnspecified = 0,
@@ -221,7 +221,8 @@ typedef enum _DEVICE_POWER_STATE {
     PowerDeviceD2,
     PowerDeviceD3,
     PowerDeviceMaximum
-} DEVICE_POWER_STATE, *PDEVICE_POWER_STATE;
+} DEVICE_POWER_STATE,
+    *PDEVICE_POWER_STATE;
 
 typedef union _POWER_STATE {
     SYSTEM_POWER_STATE SystemState;
@@ -240,7 +241,8 @@ typedef enum _POWER_ACTION {
     PowerActionShutdownOff,
     PowerActionWarmEject,
     PowerActionDisplayOff
-} POWER_ACTION, *PPOWER_ACTION;
+} POWER_ACTION,
+    *PPOWER_ACTION;
 
 typedef struct _SYSTEM_POWER_STATE_CONTEXT {
     union {
@@ -267,7 +269,8 @@ typedef enum _DEVICE_RELATION_TYPE {
     TargetDeviceRelation,
     SingleBusRelations,
     TransportRelations
-} DEVICE_RELATION_TYPE, *PDEVICE_RELATION_TYPE;
+} DEVICE_RELATION_TYPE,
+    *PDEVICE_RELATION_TYPE;
 
 typedef struct _DEVICE_RELATIONS {
     ULONG Count;
@@ -281,12 +284,14 @@ typedef enum _BUS_QUERY_ID_TYPE {
     BusQueryInstanceID = 3,
     BusQueryDeviceSerialNumber = 4,
     BusQueryContainerID = 5
-} BUS_QUERY_ID_TYPE, *PBUS_QUERY_ID_TYPE;
+} BUS_QUERY_ID_TYPE,
+    *PBUS_QUERY_ID_TYPE;
 
 typedef enum _DEVICE_TEXT_TYPE {
     DeviceTextDescription = 0,
     DeviceTextLocationInformation = 1
-} DEVICE_TEXT_TYPE, *PDEVICE_TEXT_TYPE;
+} DEVICE_TEXT_TYPE,
+    *PDEVICE_TEXT_TYPE;
 
 typedef enum _DEVICE_USAGE_NOTIFICATION_TYPE {
     DeviceUsageTypeUndefined,

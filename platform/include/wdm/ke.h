@@ -154,8 +154,7 @@ LONG KeReadStateEvent(PRKEVENT Event);
 LONG KePulseEvent(PRKEVENT Event, KPRIORITY Increment, BOOLEAN Wait);
 
 void KeInitializeSemaphore(PRKSEMAPHORE Semaphore, LONG Count, LONG Limit);
-LONG KeReleaseSemaphore(PRKSEMAPHORE Semaphore, KPRIORITY Increment, LONG Adjustment,
-                        BOOLEAN Wait);
+LONG KeReleaseSemaphore(PRKSEMAPHORE Semaphore, KPRIORITY Increment, LONG Adjustment, BOOLEAN Wait);
 LONG KeReadStateSemaphore(PRKSEMAPHORE Semaphore);
 
 void KeInitializeMutex(PRKMUTEX Mutex, ULONG Level);
@@ -211,8 +210,7 @@ void KeAcquireSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock);
 void KeReleaseSpinLockFromDpcLevel(PKSPIN_LOCK SpinLock);
 void KeAcquireInStackQueuedSpinLock(PKSPIN_LOCK SpinLock, PKLOCK_QUEUE_HANDLE LockHandle);
 void KeReleaseInStackQueuedSpinLock(PKLOCK_QUEUE_HANDLE LockHandle);
-void KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock,
-                                              PKLOCK_QUEUE_HANDLE LockHandle);
+void KeAcquireInStackQueuedSpinLockAtDpcLevel(PKSPIN_LOCK SpinLock, PKLOCK_QUEUE_HANDLE LockHandle);
 void KeReleaseInStackQueuedSpinLockFromDpcLevel(PKLOCK_QUEUE_HANDLE LockHandle);
 BOOLEAN KeTestSpinLock(PKSPIN_LOCK SpinLock);
 #define KeAcquireSpinLock(SpinLock, OldIrql) (*(OldIrql) = KeAcquireSpinLockRaiseToDpc(SpinLock))
@@ -261,28 +259,64 @@ void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, 
 // ---------------------------------------------------------------------------------------------
 // Interlocked operations (compiler intrinsics on Windows)
 
-inline LONG InterlockedIncrement(volatile LONG *p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedDecrement(volatile LONG *p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchange(volatile LONG *p, LONG v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedExchangeAdd(volatile LONG *p, LONG v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedAdd(volatile LONG *p, LONG v) { return __atomic_add_fetch(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedOr(volatile LONG *p, LONG v) { return __atomic_fetch_or(p, v, __ATOMIC_SEQ_CST); }
-inline LONG InterlockedAnd(volatile LONG *p, LONG v) { return __atomic_fetch_and(p, v, __ATOMIC_SEQ_CST); }
+inline LONG InterlockedIncrement(volatile LONG *p)
+{
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedDecrement(volatile LONG *p)
+{
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchange(volatile LONG *p, LONG v)
+{
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedExchangeAdd(volatile LONG *p, LONG v)
+{
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedAdd(volatile LONG *p, LONG v)
+{
+    return __atomic_add_fetch(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedOr(volatile LONG *p, LONG v)
+{
+    return __atomic_fetch_or(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG InterlockedAnd(volatile LONG *p, LONG v)
+{
+    return __atomic_fetch_and(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG InterlockedCompareExchange(volatile LONG *p, LONG exchange, LONG comparand)
 {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
-inline LONG64 InterlockedIncrement64(volatile LONG64 *p) { return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG64 InterlockedDecrement64(volatile LONG64 *p) { return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST); }
-inline LONG64 InterlockedExchange64(volatile LONG64 *p, LONG64 v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
-inline LONG64 InterlockedExchangeAdd64(volatile LONG64 *p, LONG64 v) { return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST); }
+inline LONG64 InterlockedIncrement64(volatile LONG64 *p)
+{
+    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedDecrement64(volatile LONG64 *p)
+{
+    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedExchange64(volatile LONG64 *p, LONG64 v)
+{
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
+inline LONG64 InterlockedExchangeAdd64(volatile LONG64 *p, LONG64 v)
+{
+    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
+}
 inline LONG64 InterlockedCompareExchange64(volatile LONG64 *p, LONG64 exchange, LONG64 comparand)
 {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
     return comparand;
 }
-inline PVOID InterlockedExchangePointer(PVOID volatile *p, PVOID v) { return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST); }
+inline PVOID InterlockedExchangePointer(PVOID volatile *p, PVOID v)
+{
+    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
+}
 inline PVOID InterlockedCompareExchangePointer(PVOID volatile *p, PVOID exchange, PVOID comparand)
 {
     __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
