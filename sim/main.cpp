@@ -1,59 +1,80 @@
-// quen-sim: boots a simulated Windows PC on this machine and reports on it.
+// quen-sim: boots a simulated Windows PC, plugs an emulated USB audio device into it, and shows
+// what a driver engineer wants to see: the device's descriptors as the USB stack delivers them,
+// then the driver's device start up to its filter description.
+#include "descriptor_report.h"
+#include "device_catalog.h"
+#include "device_start_report.h"
 #include "sim_options.h"
+#include "stack_descriptor_reader.h"
 
 #include "kernel/machine.h"
+#include "usb/usb_host_controller.h"
 
 #include <ntddk.h>
 
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 namespace {
 
-// Machine time the demonstration wait asks for.
-constexpr LONGLONG kDemoWaitMs = 500;
+constexpr int kPort = 1;
+// Machine time the boot check sleeps.
+constexpr LONGLONG kBootWaitMs = 500;
 constexpr double k100nsPerMs = 10000.0;
 
-struct BootReport {
-    bool systemThreadRan = false;
-    NTSTATUS threadWait = STATUS_UNSUCCESSFUL;
-    NTSTATUS demoWait = STATUS_UNSUCCESSFUL;
-    double machineMs = 0;
-    double realMs = 0;
-};
-
-// Runs one system thread to its end, then lets the calling thread sleep on the machine's clock
-// while the host's steady clock measures how long that took for real.
-BootReport Boot(host::Machine &machine)
+// Runs one system thread to its end, then sleeps on the machine's clock while the host's steady
+// clock measures how long that took for real; prints one line. False when the kernel is not up.
+bool BootCheck(host::Machine &machine, const host::MachineOptions &options)
 {
-    BootReport report;
-    host::ThreadAttachment attach(machine, "quen-sim");
-
-    PKTHREAD thread = machine.StartThread("boot check", machine.SystemProcess(),
-                                          [&report] { report.systemThreadRan = true; });
-    report.threadWait = KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
+    bool ran = false;
+    PKTHREAD thread =
+        machine.StartThread("boot check", machine.SystemProcess(), [&ran] { ran = true; });
+    const NTSTATUS threadWait =
+        KeWaitForSingleObject(thread, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(thread);
 
     LARGE_INTEGER interval;
-    interval.QuadPart = -kDemoWaitMs * 10000;
+    interval.QuadPart = -kBootWaitMs * 10000;
     const ULONGLONG machineBefore = machine.Clock().Now();
     const auto realBefore = std::chrono::steady_clock::now();
-    report.demoWait = KeDelayExecutionThread(KernelMode, FALSE, &interval);
-    const auto realAfter = std::chrono::steady_clock::now();
-    report.machineMs = (machine.Clock().Now() - machineBefore) / k100nsPerMs;
-    report.realMs = std::chrono::duration<double, std::milli>(realAfter - realBefore).count();
-    return report;
+    const NTSTATUS wait = KeDelayExecutionThread(KernelMode, FALSE, &interval);
+    const double realMs =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - realBefore)
+            .count();
+    const double machineMs = (machine.Clock().Now() - machineBefore) / k100nsPerMs;
+
+    const bool up = ran && threadWait == STATUS_WAIT_0 && wait == STATUS_SUCCESS;
+    char clock[64] = "virtual clock";
+    if (options.clock == host::ClockMode::WallClock)
+        std::snprintf(clock, sizeof(clock), "wall clock x%g", options.wallClockScale);
+    std::printf("quen-sim: simulated Windows PC on the %s: kernel %s; %.0f ms of machine time "
+                "took %.1f ms\n",
+                clock, up ? "up" : "NOT up", machineMs, realMs);
+    return up;
 }
 
-std::string ClockText(const host::MachineOptions &options)
+// Plugs the device, reports its descriptors and the driver's device start. False when the
+// device could not be plugged.
+bool RunDevice(host::Machine &machine, const sim::CatalogDevice &device)
 {
-    if (options.clock == host::ClockMode::Virtual)
-        return "virtual (jumps ahead whenever every emulated thread waits)";
-    char text[96];
-    std::snprintf(text, sizeof(text), "wall clock, %g machine second(s) per real second",
-                  options.wallClockScale);
-    return text;
+    const bool highSpeed = device.model->Speed() == host::UsbSpeed::High;
+    auto controller = std::make_unique<host::UsbHostController>(machine);
+    PDEVICE_OBJECT pdo = controller->Plug(kPort, device.model);
+    std::printf("device: %s\n  plugged into port %d at %s%s\n", device.description.c_str(), kPort,
+                highSpeed ? "high speed" : "full speed",
+                device.speedInferred ? " (inferred from its descriptors)" : "");
+    if (pdo == nullptr) {
+        std::printf("  !! the host controller could not enumerate it (no device descriptor)\n");
+        return false;
+    }
+    std::printf("\n");
+    sim::StackDescriptorReader reader(pdo);
+    sim::PrintDescriptorReport(reader, highSpeed, stdout);
+    std::printf("\n");
+    sim::PrintDeviceStartReport(machine, pdo, stdout);
+    return true;
 }
 
 } // namespace
@@ -70,24 +91,31 @@ int main(int argc, char **argv)
         std::fputs(sim::SimUsage(), stdout);
         return 0;
     }
+    const std::string data =
+        options.dataDirectory.empty() ? sim::DefaultDataDirectory() : options.dataDirectory;
+    if (options.listDevices) {
+        for (const sim::CatalogEntry &entry : sim::ListDevices(data))
+            std::printf("%-40s %s\n", entry.name.c_str(), entry.description.c_str());
+        return 0;
+    }
+    sim::CatalogDevice device;
+    if (!sim::MakeDevice(options.device, data, &device, &error)) {
+        std::fprintf(stderr, "quen-sim: %s\n", error.c_str());
+        return 2;
+    }
 
     host::Machine machine(options.machine);
-    const BootReport report = Boot(machine);
+    bool ok = true;
+    {
+        host::ThreadAttachment attach(machine, "quen-sim");
+        ok = BootCheck(machine, options.machine) && RunDevice(machine, device);
+    }
+    device.model.reset();
     machine.PowerOff();
-    const size_t verifierReports = machine.Checks().Count();
-    const bool kernelUp = report.systemThreadRan && report.threadWait == STATUS_WAIT_0;
 
-    std::printf("quen-sim: simulated Windows PC\n");
-    std::printf("  clock      %s\n", ClockText(options.machine).c_str());
-    if (kernelUp)
-        std::printf("  kernel     up: a system thread ran to its end\n");
-    else
-        std::printf("  kernel     NOT up: system thread wait returned 0x%08X\n",
-                    static_cast<ULONG>(report.threadWait));
-    std::printf("  demo wait  %.3f ms of machine time took %.3f ms of real time (status 0x%08X)\n",
-                report.machineMs, report.realMs, static_cast<ULONG>(report.demoWait));
-    std::printf("  verifier   %zu report(s)\n", verifierReports);
-
-    const bool ok = kernelUp && report.demoWait == STATUS_SUCCESS && verifierReports == 0;
-    return ok ? 0 : 1;
+    const std::vector<host::VerifierReport> reports = machine.Checks().Reports();
+    std::printf("\nverifier: %zu report(s)\n", reports.size());
+    for (const host::VerifierReport &report : reports)
+        std::printf("  %s: %s\n", host::VerifierCheckName(report.check), report.message.c_str());
+    return ok && reports.empty() ? 0 : 1;
 }

@@ -7,8 +7,13 @@
 
 namespace sim {
 
+constexpr const char *kDefaultDevice = "rvd3";
+
 struct SimOptions {
     host::MachineOptions machine;
+    std::string device = kDefaultDevice; // a name of the device catalog
+    std::string dataDirectory;           // real devices' descriptor dumps; empty: the default
+    bool listDevices = false;
     bool help = false;
 };
 

@@ -1,4 +1,4 @@
-// quen-sim's command line: clock selection and the arguments it refuses.
+// quen-sim's command line: clock selection, device choice, and the arguments it refuses.
 #include <gtest/gtest.h>
 
 #include "sim_options.h"
@@ -23,11 +23,14 @@ Parsed Parse(std::vector<const char *> args)
     return parsed;
 }
 
-TEST(SimOptionsTest, NoArgumentsRunOnTheVirtualClock)
+TEST(SimOptionsTest, NoArgumentsPlugTheRvd3OnTheVirtualClock)
 {
     Parsed p = Parse({});
     ASSERT_TRUE(p.ok);
     EXPECT_EQ(host::ClockMode::Virtual, p.options.machine.clock);
+    EXPECT_EQ("rvd3", p.options.device);
+    EXPECT_TRUE(p.options.dataDirectory.empty());
+    EXPECT_FALSE(p.options.listDevices);
     EXPECT_FALSE(p.options.help);
 }
 
@@ -64,9 +67,59 @@ TEST(SimOptionsTest, HelpIsRecognisedInBothSpellings)
     EXPECT_NE(std::string::npos, std::string(sim::SimUsage()).find("--wall-clock[=SCALE]"));
 }
 
+TEST(SimOptionsTest, DeviceAndDataTakeTheirValueInBothSpellings)
+{
+    Parsed separate = Parse({"--device", "real:topping-d50s", "--data", "/tmp/dumps"});
+    ASSERT_TRUE(separate.ok) << separate.error;
+    EXPECT_EQ("real:topping-d50s", separate.options.device);
+    EXPECT_EQ("/tmp/dumps", separate.options.dataDirectory);
+
+    Parsed joined = Parse({"--device=uac1", "--data=dumps"});
+    ASSERT_TRUE(joined.ok) << joined.error;
+    EXPECT_EQ("uac1", joined.options.device);
+    EXPECT_EQ("dumps", joined.options.dataDirectory);
+}
+
+TEST(SimOptionsTest, TheLastDeviceGivenWins)
+{
+    Parsed p = Parse({"--device", "uac1", "--device=implicit"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ("implicit", p.options.device);
+}
+
+TEST(SimOptionsTest, AValueThatLooksLikeAnOptionIsStillTheValue)
+{
+    // "--device --help" names a device called "--help"; the catalog refuses it later.
+    Parsed p = Parse({"--device", "--help"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_EQ("--help", p.options.device);
+    EXPECT_FALSE(p.options.help);
+}
+
+TEST(SimOptionsTest, MissingOrEmptyValuesAreRefused)
+{
+    for (std::vector<const char *> bad : std::vector<std::vector<const char *>>{
+             {"--device"}, {"--data"}, {"--device="}, {"--data="}, {"--wall-clock", "--device"}}) {
+        Parsed p = Parse(bad);
+        EXPECT_FALSE(p.ok) << bad.back();
+        EXPECT_NE(std::string::npos, p.error.find(std::string(bad.back()).substr(0, 6))) << p.error;
+    }
+}
+
+TEST(SimOptionsTest, ListDevicesCombinesWithData)
+{
+    Parsed p = Parse({"--list-devices", "--data", "dumps"});
+    ASSERT_TRUE(p.ok) << p.error;
+    EXPECT_TRUE(p.options.listDevices);
+    EXPECT_EQ("dumps", p.options.dataDirectory);
+    EXPECT_NE(std::string::npos, std::string(sim::SimUsage()).find("--list-devices"));
+    EXPECT_NE(std::string::npos, std::string(sim::SimUsage()).find("real:NAME"));
+}
+
 TEST(SimOptionsTest, UnknownArgumentsAndLookalikesAreRefused)
 {
-    for (const char *bad : {"--wallclock", "--wall-clock-fast", "--wall-clocks=2", "extra"}) {
+    for (const char *bad : {"--wallclock", "--wall-clock-fast", "--wall-clocks=2", "extra",
+                            "--devices=rvd3", "--device-name", "--list-device", "--database"}) {
         Parsed p = Parse({bad});
         EXPECT_FALSE(p.ok) << bad;
         EXPECT_NE(std::string::npos, p.error.find(bad)) << p.error;
