@@ -40,7 +40,11 @@ CUSBAudioCL::~CUSBAudioCL() { FreeFunctionModel(); }
 
 void CUSBAudioCL::OnTransferComplete(NTSTATUS Status, PURB Urb, USB_TRANSFER_CONTEXT *Context)
 {
-    QuenTrace(TRACE_LEVEL_VERBOSE, "status 0x%08lX, URB %p, context %p", Status, Urb, Context);
+    // Runs for every completion at DISPATCH_LEVEL: the streaming engine acts through each
+    // transfer's own callback, so nothing is done (or traced) here.
+    UNREFERENCED_PARAMETER(Status);
+    UNREFERENCED_PARAMETER(Urb);
+    UNREFERENCED_PARAMETER(Context);
 }
 
 PUSBD_INTERFACE_LIST_ENTRY CUSBAudioCL::BuildConfigurationInterfaceList(PULONG Count)

@@ -100,6 +100,41 @@ public:
                                            PLONG OutFramesBelowNominal, PLONG OutFramesAboveNominal,
                                            PULONG OutTransferBytes);
 
+    // ---- Isochronous streaming ------------------------------------------------------------------
+
+    // A capture transfer on the capture data pipe (see SubmitTransfer).
+    NTSTATUS SubmitCaptureTransfer(PVOID Buffer, ULONG Length, PUSB_TRANSFER_CALLBACK Callback,
+                                   PVOID Context, ULONG StartFrame);
+    // Bytes of one feedback read: 4 ms of the render feedback pipe's packets; 0 without one.
+    ULONG GetFeedbackTransferBytes() const;
+    // Reads the render feedback pipe; Callback gets the status and the packets' averaged 16.16
+    // value (0 when none was usable). <= DISPATCH_LEVEL.
+    NTSTATUS RecvFeedback(PVOID Buffer, ULONG Length, PUSB_TRANSFER_CALLBACK Callback,
+                          PVOID Context);
+    static NTSTATUS _RecvFeedbackCompletionRoutine(PDEVICE_OBJECT DeviceObject, PIRP Irp,
+                                                   PVOID Context);
+    // Aborts the render data pipe and its feedback pipe, both sent before waiting for either.
+    // PASSIVE_LEVEL.
+    NTSTATUS RenderPipeAbort();
+    static NTSTATUS StreamOutPipeAbortCompletion(PDEVICE_OBJECT DeviceObject, PIRP Irp,
+                                                 PVOID Context);
+
+    // ---- Render packet scheduling (usb_render_scheduling.cpp) ----------------------------------
+
+    // Device bytes of the next render transfer of RenderTransferMs milliseconds: from the 16.16
+    // Feedback and the accumulator with a feedback pipe, from the rate pattern without.
+    ULONG GetRenderTransferBytes(ULONG Feedback) const;
+    // Sends Length bytes described by Mdl as one isochronous OUT transfer, packets sized for the
+    // render clock (explicit feedback, rate pattern or implicit feedback).
+    NTSTATUS SubmitRenderTransfer(PMDL Mdl, ULONG Length, PUSB_TRANSFER_CALLBACK Callback,
+                                  PVOID Context);
+    // The render clock follows the capture stream: the capture interface's alternate setting 1
+    // has an implicit feedback data endpoint.
+    BOOLEAN RenderFollowsCapture() const;
+
+    // Milliseconds of audio per render transfer (render frames per transfer).
+    ULONG RenderTransferMs = 4;
+
     // ---- Audio function model (driver/function) ------------------------------------------------
     // Owned by the function model's authors; the declarations below are theirs to extend.
 

@@ -471,6 +471,7 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormat(ULONG Direction, ULONG Channels, ULO
     if (stream == RenderInterface) {
         PatternPosition = 0;
         RenderServiceInterval = geometry.ServiceInterval;
+        RenderTransferMs = TransferMs;
     }
     if (stream->FeedbackPipe != nullptr) {
         const ULONG nominal =
@@ -503,6 +504,9 @@ NTSTATUS CUSBAudioCL::SelectStreamingFormatImplicit(
         return status;
     }
 
+    if (stream == RenderInterface) {
+        RenderTransferMs = TransferMs;
+    }
     *OutNominalTransferBytes = 0;
     *OutFramesBelowNominal = 0;
     *OutFramesAboveNominal = 0;

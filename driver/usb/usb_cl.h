@@ -18,6 +18,12 @@ static_assert(USB_ISO_URB_SIZE == 632, "one URB header and 40 packet descriptors
 // Pre-allocated IRPs when the caller asks for none.
 #define USB_DEFAULT_IRP_COUNT 10
 
+// Pool tag of the auxiliary buffer of length-prefixed render packets.
+#define USB_FRAMING_POOL_TAG 0x544D5042 // "BPMT" in memory
+
+// The system address of a transfer URB's data (its buffer, or its MDL mapped), or null.
+PUCHAR UsbTransferBufferAddress(PURB Urb);
+
 // Called at DISPATCH_LEVEL when an asynchronous transfer completes: the IRP status, the byte
 // count (or feedback value) and the caller's context.
 typedef void (*PUSB_TRANSFER_CALLBACK)(NTSTATUS Status, ULONG Value, PVOID Context);
@@ -86,6 +92,40 @@ public:
 
     // What the device quirk table says about this device (USB_QUIRK_* flags).
     ULONG Quirks() const;
+
+    // ---- Asynchronous transfers (usb_transfers.cpp) --------------------------------------------
+
+    // An IN transfer of Length bytes into Buffer on Pipe: isochronous (as soon as possible, one
+    // packet per MaximumPacketSize, whole milliseconds at high speed) or bulk/interrupt. Success
+    // means the IRP went down and Callback will be called; a failure sends nothing.
+    // <= DISPATCH_LEVEL.
+    NTSTATUS SubmitTransfer(PUSBD_PIPE_INFORMATION Pipe, PVOID Buffer, ULONG Length,
+                            PUSB_TRANSFER_CALLBACK Callback, PVOID Context, ULONG StartFrame);
+    // Sends Urb on a pooled IRP with TransferComplete as its completion routine; the context
+    // records the URB. Fails only when no IRP can be had (nothing sent). <= DISPATCH_LEVEL.
+    NTSTATUS SubmitIrp(PURB Urb, USB_TRANSFER_CONTEXT *Context);
+    // SubmitIrp with another completion routine, which must recycle as TransferComplete does.
+    NTSTATUS SubmitIrpWithCompletion(PURB Urb, USB_TRANSFER_CONTEXT *Context,
+                                     PIO_COMPLETION_ROUTINE Completion);
+    // Completion routine of SubmitIrp: byte count (IN packets compacted), completion hook,
+    // recycling, then the caller's callback. Always STATUS_MORE_PROCESSING_REQUIRED.
+    static NTSTATUS TransferComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID Context);
+
+    // Pooled resources of the transfer path. A context comes with its callback recorded, its
+    // owner set and no auxiliary buffer; giving it back frees its auxiliary buffer.
+    USB_TRANSFER_CONTEXT *AllocateTransferContext(PUSB_TRANSFER_CALLBACK Callback, PVOID Context);
+    void FreeTransferContext(USB_TRANSFER_CONTEXT *Context);
+    // A zeroed isochronous URB of Packets packets (header Length, Function and NumberOfPackets
+    // set), or null when Packets is above USB_MAX_ISO_PACKETS or the list is empty.
+    PURB AllocateIsoUrb(ULONG Packets);
+    // Gives back a URB of the transfer path: isochronous ones to their list, others to pool.
+    void FreeTransferUrb(PURB Urb);
+    // The first free IRP, re-initialised, or a new one; null when none can be allocated.
+    PIRP TakeIrp();
+    // Puts an IRP back at the tail of the free list.
+    void ReturnIrp(PIRP Irp);
+    // Traces a failed URB field by field (every packet of an isochronous one).
+    void TraceFailedUrb(PURB Urb);
 
     static constexpr ULONG USB_STRING_BUFFER_SIZE = 256;
 
