@@ -118,6 +118,11 @@ public:
     // A zeroed isochronous URB of Packets packets (header Length, Function and NumberOfPackets
     // set), or null when Packets is above USB_MAX_ISO_PACKETS or the list is empty.
     PURB AllocateIsoUrb(ULONG Packets);
+    // A transfer context and an isochronous URB of Packets packets together: either both or
+    // neither (STATUS_INVALID_BUFFER_SIZE above USB_MAX_ISO_PACKETS, else
+    // STATUS_INSUFFICIENT_RESOURCES).
+    NTSTATUS AllocateIsoTransfer(ULONG Packets, PUSB_TRANSFER_CALLBACK Callback, PVOID Context,
+                                 USB_TRANSFER_CONTEXT **OutContext, PURB *OutUrb);
     // Gives back a URB of the transfer path: isochronous ones to their list, others to pool.
     void FreeTransferUrb(PURB Urb);
     // The first free IRP, re-initialised, or a new one; null when none can be allocated.

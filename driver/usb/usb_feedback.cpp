@@ -44,18 +44,11 @@ NTSTATUS CUSBAudioCL::RecvFeedback(PVOID Buffer, ULONG Length, PUSB_TRANSFER_CAL
     const ULONG maximum = pipe->MaximumPacketSize;
     const ULONG packets =
         Length > maximum ? static_cast<ULONG>((ULONGLONG(Length) + maximum - 1) / maximum) : 1;
-    if (packets > USB_MAX_ISO_PACKETS) {
-        QuenTrace(TRACE_LEVEL_ERROR, "%lu bytes need %lu packets", Length, packets);
-        return STATUS_INVALID_BUFFER_SIZE;
-    }
-    USB_TRANSFER_CONTEXT *context = AllocateTransferContext(Callback, Context);
-    if (context == nullptr) {
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    PURB urb = AllocateIsoUrb(packets);
-    if (urb == nullptr) {
-        FreeTransferContext(context);
-        return STATUS_INSUFFICIENT_RESOURCES;
+    USB_TRANSFER_CONTEXT *context;
+    PURB urb;
+    const NTSTATUS allocated = AllocateIsoTransfer(packets, Callback, Context, &context, &urb);
+    if (!NT_SUCCESS(allocated)) {
+        return allocated;
     }
     auto &iso = urb->UrbIsochronousTransfer;
     iso.PipeHandle = pipe->PipeHandle;

@@ -107,19 +107,11 @@ NTSTATUS CUSBAudioCL::SubmitRenderTransfer(PMDL Mdl, ULONG Length, PUSB_TRANSFER
     } else {
         packets = CountPatternPackets(geometry, Length, pattern, PatternPosition);
     }
-    if (packets > USB_MAX_ISO_PACKETS) {
-        QuenTrace(TRACE_LEVEL_ERROR, "%lu bytes need more packets than a URB holds", Length);
-        return STATUS_INVALID_BUFFER_SIZE;
-    }
-
-    USB_TRANSFER_CONTEXT *context = AllocateTransferContext(Callback, Context);
-    if (context == nullptr) {
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
-    PURB urb = AllocateIsoUrb(packets);
-    if (urb == nullptr) {
-        FreeTransferContext(context);
-        return STATUS_INSUFFICIENT_RESOURCES;
+    USB_TRANSFER_CONTEXT *context;
+    PURB urb;
+    const NTSTATUS allocated = AllocateIsoTransfer(packets, Callback, Context, &context, &urb);
+    if (!NT_SUCCESS(allocated)) {
+        return allocated;
     }
     auto &iso = urb->UrbIsochronousTransfer;
     iso.PipeHandle = render->DataPipe->PipeHandle;

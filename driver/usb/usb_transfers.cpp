@@ -114,6 +114,30 @@ PURB CUSBCL::AllocateIsoUrb(ULONG Packets)
     return urb;
 }
 
+NTSTATUS CUSBCL::AllocateIsoTransfer(ULONG Packets, PUSB_TRANSFER_CALLBACK Callback,
+                                     PVOID Context, USB_TRANSFER_CONTEXT **OutContext,
+                                     PURB *OutUrb)
+{
+    *OutContext = nullptr;
+    *OutUrb = nullptr;
+    if (Packets > USB_MAX_ISO_PACKETS) {
+        QuenTrace(TRACE_LEVEL_ERROR, "%lu packets do not fit one URB", Packets);
+        return STATUS_INVALID_BUFFER_SIZE;
+    }
+    USB_TRANSFER_CONTEXT *context = AllocateTransferContext(Callback, Context);
+    if (context == nullptr) {
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    PURB urb = AllocateIsoUrb(Packets);
+    if (urb == nullptr) {
+        FreeTransferContext(context);
+        return STATUS_INSUFFICIENT_RESOURCES;
+    }
+    *OutContext = context;
+    *OutUrb = urb;
+    return STATUS_SUCCESS;
+}
+
 void CUSBCL::FreeTransferUrb(PURB Urb)
 {
     if (IsIsochronous(Urb)) {
