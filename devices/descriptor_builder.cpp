@@ -8,7 +8,6 @@ namespace devices {
 
 namespace {
 
-constexpr size_t kInterfaceLength = 9;
 constexpr size_t kConfigurationHeaderLength = 9;
 constexpr size_t kUac2HeaderLength = 9;
 constexpr size_t kUac1HeaderFixedLength = 8;

@@ -15,7 +15,8 @@ namespace {
 UsbControlResult Reply(const UCHAR *bytes, size_t length, const UsbSetupPacket &setup, UCHAR *data)
 {
     const size_t n = std::min<size_t>(length, setup.wLength);
-    std::memcpy(data, bytes, n);
+    if (n != 0) // an empty reply may come from an empty buffer
+        std::memcpy(data, bytes, n);
     return UsbControlResult::Ok(static_cast<ULONG>(n));
 }
 
@@ -242,6 +243,8 @@ void UsbAudioDeviceModel::RefreshActiveEndpoints()
     std::fill(std::begin(active_), std::end(active_), false);
     for (const auto &current : alternates_) {
         const AlternateLayout *alternate = layout_.Find(current.first, current.second);
+        if (alternate == nullptr) // an interface without that setting has no endpoints
+            continue;
         for (const EndpointLayout &endpoint : alternate->endpoints)
             active_[EndpointSlot(endpoint.address)] = true;
     }

@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
     g++ make cmake ninja-build       # host build
     googletest libbenchmark-dev      # tests (built from /usr/src/googletest) and benchmarks
-    clang                            # fuzz targets
+    clang libclang-rt-14-dev         # fuzz targets (libFuzzer and the sanitizer runtimes)
     g++-mingw-w64-x86-64-posix       # Windows build: compiler, binutils, dlltool
     mingw-w64-x86-64-dev             # Windows build: Windows SDK and WDK headers
 )

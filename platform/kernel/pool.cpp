@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <list>
+#include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -98,8 +99,10 @@ Pool::~Pool()
         pools.remove(this);
     }
     std::lock_guard<std::mutex> guard(lock_);
-    for (auto &[address, block] : live_)
+    for (auto &[address, block] : live_) {
+        ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
         munmap(block.mapping, block.mappingSize);
+    }
     for (auto &fenced : quarantine_)
         munmap(fenced.mapping, fenced.mappingSize);
 }
@@ -132,6 +135,9 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
     if (special_) {
         mprotect(base + dataPages, kPage, PROT_NONE); // guard page right after the block
         block = base + dataPages - RoundUp(bytes, kAlignment);
+        // The alignment slack before the guard page is off limits too, where a sanitizer can
+        // tell (the macros do nothing in other builds).
+        ASAN_POISON_MEMORY_REGION(block + bytes, RoundUp(bytes, kAlignment) - bytes);
     }
     std::lock_guard<std::mutex> guard(lock_);
     live_[reinterpret_cast<ULONG_PTR>(block)] = {bytes, tag, type, mapping, mappingSize};
@@ -175,6 +181,7 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
         return;
     }
     // Fence the freed block off: any later use faults and is reported with its tag.
+    ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
     mprotect(block.mapping, block.mappingSize, PROT_NONE);
     quarantine_.push_back({block.mapping, block.mappingSize, block.tag});
     quarantined_ += block.mappingSize;
