@@ -27,7 +27,7 @@ struct Spec {
     bool leftAlign() const { return flags.find('-') != std::string::npos; }
 };
 
-// Pads a converted string field to the spec's width.
+// Pads a converted string field to the conversion's width.
 template <class Out>
 void AppendPadded(Out &out, const Spec &spec, const Out &field)
 {
