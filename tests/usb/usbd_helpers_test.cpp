@@ -11,12 +11,12 @@
 
 namespace {
 
-// The recorded devices live in the shared data folder beside the repository.
+// The recorded devices, kept with the device-model tests.
 std::string DumpPath(const std::string &name)
 {
     std::string source = __FILE__;
-    std::string root = source.substr(0, source.rfind("/tests/usb/"));
-    return root + "/../shared/data/usb-descriptors/" + name + ".cfg.hex";
+    std::string tests = source.substr(0, source.rfind("/usb/"));
+    return tests + "/devices/data/usb-descriptors/" + name + ".cfg.hex";
 }
 
 // Hex text, one descriptor per line, into bytes.
