@@ -26,8 +26,8 @@ static_assert(FIELD_OFFSET(struct _URB_ISOCH_TRANSFER, TransferBuffer) ==
 BOOLEAN IsIsochronous(PURB Urb) { return Urb->UrbHeader.Function == URB_FUNCTION_ISOCH_TRANSFER; }
 
 // Moves the received packets of an isochronous IN transfer together at the start of the buffer
-// and returns how many bytes they hold. Packets the stack reports beyond the buffer count as
-// empty.
+// and returns how many bytes they hold. Packets the stack reports beyond the buffer, or
+// overlapping the bytes already gathered so that they would land past it, count as empty.
 ULONG CompactInPackets(PURB Urb)
 {
     auto &iso = Urb->UrbIsochronousTransfer;
@@ -36,7 +36,8 @@ ULONG CompactInPackets(PURB Urb)
     ULONG total = 0;
     for (ULONG i = 0; i < iso.NumberOfPackets; ++i) {
         const USBD_ISO_PACKET_DESCRIPTOR &packet = iso.IsoPacket[i];
-        if (packet.Offset > size || packet.Length > size - packet.Offset) {
+        if (packet.Offset > size || packet.Length > size - packet.Offset ||
+            packet.Length > size - total) {
             continue;
         }
         if (packet.Offset != total && packet.Length != 0) {

@@ -238,6 +238,44 @@ TEST_F(CaptureTransferTest, CompactionMovesLaterPacketsDownToTheRunningCount)
     EXPECT_EQ(0, audio_->IoCount);
 }
 
+// Packets the stack reports overlapping each other would push the running count past the
+// buffer: such a packet counts as empty and nothing is written beyond TransferBufferLength.
+TEST_F(CaptureTransferTest, CompactionNeverWritesOrCountsPastTheBuffer)
+{
+    const ULONG size = 3 * 192;
+    std::vector<UCHAR> buffer(size + 192, 0xEE); // the tail past size is a guard
+    PURB urb = audio_->AllocateIsoUrb(3);
+    ASSERT_NE(nullptr, urb);
+    auto &iso = urb->UrbIsochronousTransfer;
+    iso.TransferFlags = USBD_TRANSFER_DIRECTION_IN | USBD_START_ISO_TRANSFER_ASAP;
+    iso.TransferBuffer = buffer.data();
+    iso.TransferBufferLength = size;
+    const ULONG offsets[] = {0, 192, 384};
+    const ULONG lengths[] = {192, 384, 192}; // the second runs over the third
+    for (ULONG i = 0; i < 3; ++i) {
+        iso.IsoPacket[i].Offset = offsets[i];
+        iso.IsoPacket[i].Length = lengths[i];
+    }
+    CallbackRecorder done;
+    USB_TRANSFER_CONTEXT *context =
+        audio_->AllocateTransferContext(CallbackRecorder::Callback, &done);
+    ASSERT_NE(nullptr, context);
+    context->Urb = urb;
+    PIRP irp = IoAllocateIrp(lower_->StackSize, FALSE);
+    ASSERT_NE(nullptr, irp);
+    irp->IoStatus.Status = STATUS_SUCCESS;
+    audio_->IoCountIncrement();
+    KIRQL old;
+    KeRaiseIrql(DISPATCH_LEVEL, &old);
+    EXPECT_EQ(STATUS_MORE_PROCESSING_REQUIRED, CUSBCL::TransferComplete(nullptr, irp, context));
+    KeLowerIrql(old);
+
+    ASSERT_EQ(1u, done.Count());
+    EXPECT_EQ(size, done.Calls()[0].value);
+    for (ULONG i = size; i < buffer.size(); ++i)
+        ASSERT_EQ(0xEE, buffer[i]) << i;
+}
+
 class InterruptTransferTest : public TransferTest {};
 
 TEST_F(InterruptTransferTest, NonIsochronousPipeGetsABulkOrInterruptUrbFromPool)
