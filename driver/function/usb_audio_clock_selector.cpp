@@ -117,65 +117,63 @@ NTSTATUS CUSBAudioClockSelector::GetSampleRate(PULONG Rate)
     return clock->GetSampleRate(Rate);
 }
 
+template <typename Ask>
+NTSTATUS CUSBAudioClockSelector::AskInputs(BOOLEAN UntilSuccess, Ask AskInput) const
+{
+    NTSTATUS status = STATUS_NOT_SUPPORTED;
+    for (ULONG pin = 1; pin <= GetPinCount(); ++pin) {
+        CUSBAudioClockEntity *input = GetInput(pin);
+        if (input == nullptr)
+            return STATUS_NOT_SUPPORTED;
+        status = AskInput(input, pin);
+        if (UntilSuccess && NT_SUCCESS(status))
+            break;
+    }
+    return status;
+}
+
 NTSTATUS CUSBAudioClockSelector::GetSampleRateRange(PULONG Minimum, PULONG Maximum,
                                                     ULONG LowerBound, ULONG UpperBound)
 {
     PAGED_CODE();
     *Minimum = 0;
     *Maximum = 0;
-    NTSTATUS status = STATUS_NOT_SUPPORTED;
-    for (ULONG pin = 1; pin <= GetPinCount(); ++pin) {
-        CUSBAudioClockEntity *input = GetInput(pin);
-        if (input == nullptr)
-            return STATUS_NOT_SUPPORTED;
-        ULONG minimum;
-        ULONG maximum;
-        status = input->GetSampleRateRange(&minimum, &maximum, LowerBound, UpperBound);
-        if (minimum != 0 && (*Minimum == 0 || minimum < *Minimum))
-            *Minimum = minimum;
-        if (maximum > *Maximum)
-            *Maximum = maximum;
-    }
-    return status;
+    return AskInputs(
+        FALSE, [Minimum, Maximum, LowerBound, UpperBound](CUSBAudioClockEntity *input, ULONG) {
+            ULONG minimum;
+            ULONG maximum;
+            const NTSTATUS status =
+                input->GetSampleRateRange(&minimum, &maximum, LowerBound, UpperBound);
+            if (minimum != 0 && (*Minimum == 0 || minimum < *Minimum))
+                *Minimum = minimum;
+            if (maximum > *Maximum)
+                *Maximum = maximum;
+            return status;
+        });
 }
 
 NTSTATUS CUSBAudioClockSelector::IsSampleRateSupported(ULONG Rate)
 {
     PAGED_CODE();
-    NTSTATUS status = STATUS_NOT_SUPPORTED;
-    for (ULONG pin = 1; pin <= GetPinCount(); ++pin) {
-        CUSBAudioClockEntity *input = GetInput(pin);
-        if (input == nullptr)
-            return STATUS_NOT_SUPPORTED;
-        status = input->IsSampleRateSupported(Rate);
-        if (NT_SUCCESS(status))
-            return status;
-    }
-    return status;
+    return AskInputs(TRUE, [Rate](CUSBAudioClockEntity *input, ULONG) {
+        return input->IsSampleRateSupported(Rate);
+    });
 }
 
 NTSTATUS CUSBAudioClockSelector::SetSampleRate(ULONG Rate)
 {
     PAGED_CODE();
-    NTSTATUS status = STATUS_NOT_SUPPORTED;
-    for (ULONG pin = 1; pin <= GetPinCount(); ++pin) {
-        CUSBAudioClockEntity *input = GetInput(pin);
-        if (input == nullptr)
-            return STATUS_NOT_SUPPORTED;
-        status = input->IsSampleRateSupported(Rate);
-        if (!NT_SUCCESS(status))
-            continue;
-        status = input->SetSampleRate(Rate);
-        if (!NT_SUCCESS(status))
-            continue;
-        UCHAR value = UCHAR(pin);
-        status = AudioCL->SendAudioClassRequest(USB_AUDIO_REQUEST_TYPE_SET, USB_AUDIO_REQUEST_CUR,
-                                                USB_AUDIO_CX_CLOCK_SELECTOR_CONTROL, 0, GetId(),
-                                                sizeof(value), &value);
+    return AskInputs(TRUE, [this, Rate](CUSBAudioClockEntity *input, ULONG pin) {
+        NTSTATUS status = input->IsSampleRateSupported(Rate);
         if (NT_SUCCESS(status))
+            status = input->SetSampleRate(Rate);
+        if (!NT_SUCCESS(status))
             return status;
-    }
-    return status;
+        UCHAR value = UCHAR(pin);
+        return AudioCL->SendAudioClassRequest(USB_AUDIO_REQUEST_TYPE_SET, USB_AUDIO_REQUEST_CUR,
+                                              USB_AUDIO_CX_CLOCK_SELECTOR_CONTROL, 0, GetId(),
+                                              sizeof(value), &value);
+    });
 }
 
 BOOLEAN CUSBAudioClockSelector::IsValid()

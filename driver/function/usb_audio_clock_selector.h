@@ -33,4 +33,10 @@ private:
     // The clock entity on the selected pin; a failure when it cannot be read or has none.
     NTSTATUS GetSelectedClock(CUSBAudioClockEntity **Clock);
     NTSTATUS CheckClockGraph(ULONG Depth, PULONG Budget) const;
+    // Asks the input on each pin in turn, AskInput(input, pin) giving a status, until one
+    // succeeds when UntilSuccess is set. A pin without a clock entity ends the walk with
+    // STATUS_NOT_SUPPORTED; otherwise the last answer is the result (STATUS_NOT_SUPPORTED
+    // without pins).
+    template <typename Ask>
+    NTSTATUS AskInputs(BOOLEAN UntilSuccess, Ask AskInput) const;
 };
