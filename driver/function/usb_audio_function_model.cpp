@@ -35,12 +35,8 @@ NTSTATUS CUSBAudioCL::Initialize(PDEVICE_OBJECT LowerDevice, ULONG IrpCount)
     for (AudioStreamingInterface *stream : withRanges) {
         if (stream == nullptr)
             continue;
+        // A failed build leaves the interface without a data-range block.
         status = BuildDataRanges(stream);
-        if (!NT_SUCCESS(status) && stream->DataRanges != nullptr) {
-            ExFreePoolWithTag(stream->DataRanges, USBA_POOL_TAG);
-            stream->DataRanges = nullptr;
-            stream->DataRangeCount = 0;
-        }
     }
     QuenTrace(TRACE_LEVEL_VERBOSE, "exit, status 0x%08lX", status);
     return status;
