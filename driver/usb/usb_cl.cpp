@@ -401,16 +401,17 @@ NTSTATUS CUSBCL::StoreInterfaceInfo(ULONG Index, const USBD_INTERFACE_INFORMATIO
                   Info->NumberOfPipes);
         return STATUS_INVALID_PARAMETER;
     }
-    if (Interfaces[Index] != nullptr) {
-        ExFreePoolWithTag(Interfaces[Index], USBA_POOL_TAG);
-        Interfaces[Index] = nullptr;
-    }
+    // The streaming records point into the previous copy until their pipes are refreshed: it
+    // stays in place when no new one can be had.
     auto copy = static_cast<PUSBD_INTERFACE_INFORMATION>(
         ExAllocatePoolWithTag(NonPagedPoolNx, length, USBA_POOL_TAG));
     if (copy == nullptr) {
         return STATUS_INSUFFICIENT_RESOURCES;
     }
     RtlCopyMemory(copy, Info, length);
+    if (Interfaces[Index] != nullptr) {
+        ExFreePoolWithTag(Interfaces[Index], USBA_POOL_TAG);
+    }
     Interfaces[Index] = copy;
     return STATUS_SUCCESS;
 }
