@@ -40,6 +40,48 @@ ULONG PatternStep(const RenderPattern &pattern, ULONG *position)
     return pattern.Counts[index];
 }
 
+// Packets of a transfer of length bytes whose steps carry nextStep() frames each: steps until
+// the bytes are reached, w steps a packet, whole milliseconds at high speed.
+template <typename StepFrames>
+ULONG CountPackets(const RenderPacketGeometry &geometry, ULONG length, StepFrames nextStep)
+{
+    const ULONG maxSteps = USB_MAX_ISO_PACKETS * StepsPerPacket(geometry);
+    ULONGLONG sum = 0;
+    ULONG steps = 0;
+    while (sum < length) {
+        if (steps == maxSteps) {
+            return kTooManyPackets;
+        }
+        sum += ULONGLONG(geometry.BytesPerFrame) * nextStep();
+        ++steps;
+    }
+    // A URB of the high-speed stack covers whole milliseconds; the rest are empty packets.
+    const ULONG packets = RoundToWholeMilliseconds(geometry, PacketsForSteps(geometry, steps));
+    return packets > USB_MAX_ISO_PACKETS ? kTooManyPackets : packets;
+}
+
+// Fills count packets of up to w steps each from length bytes; returns the bytes laid out.
+template <typename StepFrames>
+ULONG LayoutPackets(const RenderPacketGeometry &geometry, ULONG length, StepFrames nextStep,
+                    PUSBD_ISO_PACKET_DESCRIPTOR packets, ULONG count)
+{
+    const ULONG w = StepsPerPacket(geometry);
+    ULONG left = length;
+    ULONG offset = 0;
+    for (ULONG p = 0; p < count; ++p) {
+        ULONG bytes = 0;
+        for (ULONG s = 0; s < w && left != 0; ++s) {
+            const ULONG step = Smaller(ULONGLONG(geometry.BytesPerFrame) * nextStep(), left);
+            bytes += step;
+            left -= step;
+        }
+        packets[p].Offset = offset;
+        packets[p].Length = bytes;
+        offset += bytes;
+    }
+    return offset;
+}
+
 } // namespace
 
 ULONG RoundToWholeMilliseconds(const RenderPacketGeometry &Geometry, ULONG Packets)
@@ -61,41 +103,16 @@ ULONG FeedbackSamples(USHORT Fraction, ULONG Feedback, ULONG Steps)
 ULONG CountFeedbackPackets(const RenderPacketGeometry &Geometry, ULONG Length, ULONG Feedback,
                            USHORT Fraction)
 {
-    const ULONG maxSteps = USB_MAX_ISO_PACKETS * StepsPerPacket(Geometry);
     ULONG fraction = Fraction;
-    ULONGLONG sum = 0;
-    ULONG steps = 0;
-    while (sum < Length) {
-        if (steps == maxSteps) {
-            return kTooManyPackets;
-        }
-        sum += ULONGLONG(Geometry.BytesPerFrame) * FeedbackStep(Feedback, &fraction);
-        ++steps;
-    }
-    // A URB of the high-speed stack covers whole milliseconds; the rest are empty packets.
-    const ULONG packets = RoundToWholeMilliseconds(Geometry, PacketsForSteps(Geometry, steps));
-    return packets > USB_MAX_ISO_PACKETS ? kTooManyPackets : packets;
+    return CountPackets(Geometry, Length, [&] { return FeedbackStep(Feedback, &fraction); });
 }
 
 ULONG LayoutFeedbackPackets(const RenderPacketGeometry &Geometry, ULONG Length, ULONG Feedback,
                             USHORT *Fraction, PUSBD_ISO_PACKET_DESCRIPTOR Packets, ULONG Count)
 {
-    const ULONG w = StepsPerPacket(Geometry);
     ULONG fraction = *Fraction;
-    ULONG left = Length;
-    ULONG offset = 0;
-    for (ULONG p = 0; p < Count; ++p) {
-        ULONG bytes = 0;
-        for (ULONG s = 0; s < w && left != 0; ++s) {
-            const ULONG step = Smaller(
-                ULONGLONG(Geometry.BytesPerFrame) * FeedbackStep(Feedback, &fraction), left);
-            bytes += step;
-            left -= step;
-        }
-        Packets[p].Offset = offset;
-        Packets[p].Length = bytes;
-        offset += bytes;
-    }
+    const ULONG offset = LayoutPackets(
+        Geometry, Length, [&] { return FeedbackStep(Feedback, &fraction); }, Packets, Count);
     *Fraction = static_cast<USHORT>(fraction);
     return offset;
 }
@@ -112,40 +129,16 @@ ULONG PatternSamples(const RenderPattern &Pattern, ULONG Position, ULONG Steps)
 ULONG CountPatternPackets(const RenderPacketGeometry &Geometry, ULONG Length,
                           const RenderPattern &Pattern, ULONG Position)
 {
-    const ULONG maxSteps = USB_MAX_ISO_PACKETS * StepsPerPacket(Geometry);
-    ULONGLONG sum = 0;
-    ULONG steps = 0;
-    while (sum < Length) {
-        if (steps == maxSteps) {
-            return kTooManyPackets;
-        }
-        sum += ULONGLONG(Geometry.BytesPerFrame) * PatternStep(Pattern, &Position);
-        ++steps;
-    }
-    const ULONG packets = RoundToWholeMilliseconds(Geometry, PacketsForSteps(Geometry, steps));
-    return packets > USB_MAX_ISO_PACKETS ? kTooManyPackets : packets;
+    return CountPackets(Geometry, Length, [&] { return PatternStep(Pattern, &Position); });
 }
 
 ULONG LayoutPatternPackets(const RenderPacketGeometry &Geometry, ULONG Length,
                            const RenderPattern &Pattern, PULONG Position,
                            PUSBD_ISO_PACKET_DESCRIPTOR Packets, ULONG Count)
 {
-    const ULONG w = StepsPerPacket(Geometry);
     ULONG position = *Position;
-    ULONG left = Length;
-    ULONG offset = 0;
-    for (ULONG p = 0; p < Count; ++p) {
-        ULONG bytes = 0;
-        for (ULONG s = 0; s < w && left != 0; ++s) {
-            const ULONG step =
-                Smaller(ULONGLONG(Geometry.BytesPerFrame) * PatternStep(Pattern, &position), left);
-            bytes += step;
-            left -= step;
-        }
-        Packets[p].Offset = offset;
-        Packets[p].Length = bytes;
-        offset += bytes;
-    }
+    const ULONG offset = LayoutPackets(
+        Geometry, Length, [&] { return PatternStep(Pattern, &position); }, Packets, Count);
     *Position = position;
     return offset;
 }

@@ -19,6 +19,13 @@ const UCHAR kUsageImplicitFeedbackData = 0x20;
 // Bytes of the payload length in front of every length-prefixed packet.
 const ULONG kLengthPrefixBytes = 4;
 
+// The samples per frame (full speed) or per microframe (high speed) of a rate.
+RenderPattern PatternFor(const RatePatternEntry &Entry, BOOLEAN HighSpeed)
+{
+    return HighSpeed ? RenderPattern{Entry.HighSpeedPattern, Entry.HighSpeedLength}
+                     : RenderPattern{Entry.FullSpeedPattern, Entry.FullSpeedLength};
+}
+
 } // namespace
 
 BOOLEAN CUSBAudioCL::RenderFollowsCapture() const
@@ -46,12 +53,8 @@ ULONG CUSBAudioCL::GetRenderTransferBytes(ULONG Feedback) const
     if (render->FeedbackPipe != nullptr) {
         samples = FeedbackSamples(render->FeedbackFraction, Feedback, steps);
     } else if (CurrentRatePattern != nullptr) {
-        const RenderPattern pattern = HighSpeed
-                                          ? RenderPattern{CurrentRatePattern->HighSpeedPattern,
-                                                          CurrentRatePattern->HighSpeedLength}
-                                          : RenderPattern{CurrentRatePattern->FullSpeedPattern,
-                                                          CurrentRatePattern->FullSpeedLength};
-        samples = PatternSamples(pattern, PatternPosition, steps);
+        samples = PatternSamples(PatternFor(*CurrentRatePattern, HighSpeed), PatternPosition,
+                                 steps);
     }
     const ULONGLONG bytes = ULONGLONG(samples) * render->BytesPerFrame;
     return bytes > MAXULONG ? MAXULONG : static_cast<ULONG>(bytes);
@@ -82,10 +85,7 @@ NTSTATUS CUSBAudioCL::SubmitRenderTransfer(PMDL Mdl, ULONG Length, PUSB_TRANSFER
     }
     RenderPattern pattern = {nullptr, 0};
     if (patterned) {
-        pattern = HighSpeed ? RenderPattern{CurrentRatePattern->HighSpeedPattern,
-                                            CurrentRatePattern->HighSpeedLength}
-                            : RenderPattern{CurrentRatePattern->FullSpeedPattern,
-                                            CurrentRatePattern->FullSpeedLength};
+        pattern = PatternFor(*CurrentRatePattern, HighSpeed);
     }
     // One reading of the feedback value sizes both the count and the packets.
     ULONG feedback = 0;
