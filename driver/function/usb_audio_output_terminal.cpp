@@ -1,7 +1,6 @@
 #include "function/usb_audio_output_terminal.h"
 
 #include "driver_trace.h"
-#include "function/usb_audio_clock_entity.h"
 #include "function/usb_audio_descriptors.h"
 #include "usb/usb_audio_cl.h"
 
@@ -19,15 +18,7 @@ NTSTATUS CUSBAudioOutputTerminal::Link()
                   Descriptor[USB_AUDIO_OUTPUT_TERMINAL_SOURCE]);
         return STATUS_NOT_SUPPORTED;
     }
-    if (!AudioCL->IsAudioClass2)
-        return STATUS_SUCCESS;
-    ClockEntity = CUSBAudioClockEntity::Find(AudioCL, Descriptor[USB_AUDIO_OUTPUT_TERMINAL_CLOCK2]);
-    if (ClockEntity == nullptr) {
-        QuenTrace(TRACE_LEVEL_ERROR, "output terminal %u: no clock entity %u", GetId(),
-                  Descriptor[USB_AUDIO_OUTPUT_TERMINAL_CLOCK2]);
-        return STATUS_NOT_SUPPORTED;
-    }
-    return STATUS_SUCCESS;
+    return LinkClock(USB_AUDIO_OUTPUT_TERMINAL_CLOCK2, &ClockEntity);
 }
 
 NTSTATUS CUSBAudioOutputTerminal::GetName(PCHAR Buffer, ULONG Size)
@@ -43,5 +34,5 @@ int CUSBAudioOutputTerminal::GetSourceId(ULONG Index)
 
 int CUSBAudioOutputTerminal::GetClockSourceId()
 {
-    return AudioCL->IsAudioClass2 ? Descriptor[USB_AUDIO_OUTPUT_TERMINAL_CLOCK2] : -1;
+    return GetClockIdAt(USB_AUDIO_OUTPUT_TERMINAL_CLOCK2);
 }

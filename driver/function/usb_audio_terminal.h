@@ -17,4 +17,12 @@ public:
     USHORT GetTerminalType() const;
     // The clock entity Link() found (Audio Class 2.0), or null.
     CUSBAudioClockEntity *GetClockEntity() const;
+
+protected:
+    // Link() of both terminal classes, for the clock named at descriptor offset ClockOffset:
+    // none in Audio Class 1.0; in 2.0 the clock entity with that id, STATUS_NOT_SUPPORTED when
+    // there is none.
+    NTSTATUS LinkClock(ULONG ClockOffset, CUSBAudioClockEntity **Clock);
+    // GetClockSourceId() of both terminal classes: the id at ClockOffset in Audio Class 2.0.
+    int GetClockIdAt(ULONG ClockOffset);
 };
