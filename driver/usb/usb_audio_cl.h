@@ -30,7 +30,7 @@ public:
     CUSBAudioCL();
     ~CUSBAudioCL() override;
 
-    // Traces the transfer; the caller's callback does the work.
+    // Does nothing: the caller's callback does the work.
     void OnTransferComplete(NTSTATUS Status, PURB Urb, USB_TRANSFER_CONTEXT *Context) override;
 
     // Virtual slots 2 to 5, in this order.

@@ -105,12 +105,5 @@ NTSTATUS CUSBAudioCL::_RecvFeedbackCompletionRoutine(PDEVICE_OBJECT DeviceObject
         }
     }
 
-    owner->FreeTransferUrb(urb);
-    if (context->Callback != nullptr) {
-        context->Callback(status, value, context->CallbackContext);
-    }
-    owner->FreeTransferContext(context);
-    owner->ReturnIrp(Irp);
-    owner->IoCountDecrement();
-    return STATUS_MORE_PROCESSING_REQUIRED;
+    return owner->FinishTransfer(Irp, context, status, value);
 }

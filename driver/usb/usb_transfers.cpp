@@ -328,12 +328,19 @@ NTSTATUS CUSBCL::TransferComplete(PDEVICE_OBJECT DeviceObject, PIRP Irp, PVOID C
     }
 
     owner->OnTransferComplete(status, urb, context);
-    owner->FreeTransferUrb(urb);
-    if (context->Callback != nullptr) {
-        context->Callback(status, bytes, context->CallbackContext);
+    return owner->FinishTransfer(Irp, context, status, bytes);
+}
+
+NTSTATUS CUSBCL::FinishTransfer(PIRP Irp, USB_TRANSFER_CONTEXT *Context, NTSTATUS Status,
+                                ULONG Value)
+{
+    // The URB goes back before the callback so that a resubmission from it finds one free.
+    FreeTransferUrb(Context->Urb);
+    if (Context->Callback != nullptr) {
+        Context->Callback(Status, Value, Context->CallbackContext);
     }
-    owner->FreeTransferContext(context);
-    owner->ReturnIrp(Irp);
-    owner->IoCountDecrement();
+    FreeTransferContext(Context);
+    ReturnIrp(Irp);
+    IoCountDecrement();
     return STATUS_MORE_PROCESSING_REQUIRED;
 }
