@@ -105,36 +105,42 @@ NTSTATUS CUSBAudioCL::SelectConfiguration()
 
 NTSTATUS CUSBAudioCL::RefreshPipes()
 {
+    // The other direction may be streaming while one is reconfigured: its pipes are written
+    // once, with the values they already hold, never cleared on the way.
     NTSTATUS status = STATUS_SUCCESS;
     for (AudioStreamingInterface *stream = StreamingInterfaceList; stream != nullptr;
          stream = stream->Next) {
-        stream->DataPipe = nullptr;
-        stream->FeedbackPipe = nullptr;
         if (stream->CurrentAlternateSetting >= stream->AlternateSettingCount) {
+            stream->DataPipe = nullptr;
+            stream->FeedbackPipe = nullptr;
             status = STATUS_NOT_SUPPORTED;
             continue;
         }
         const AlternateSettingInfo &setting =
             stream->AlternateSettings[stream->CurrentAlternateSetting];
 
+        PUSBD_PIPE_INFORMATION data = nullptr;
         if (setting.DataEndpoint != nullptr) {
-            stream->DataPipe = FindPipe(setting.DataEndpoint->bEndpointAddress);
-            if (stream->DataPipe == nullptr) {
+            data = FindPipe(setting.DataEndpoint->bEndpointAddress);
+            if (data == nullptr) {
                 QuenTrace(TRACE_LEVEL_ERROR, "interface %u: no pipe for data endpoint 0x%02X",
                           stream->InterfaceNumber, setting.DataEndpoint->bEndpointAddress);
                 status = STATUS_NOT_SUPPORTED;
             } else {
-                ValidatePipeInterval(stream->DataPipe);
+                ValidatePipeInterval(data);
             }
         }
+        stream->DataPipe = data;
 
         if (setting.FeedbackEndpoint == nullptr) {
+            stream->FeedbackPipe = nullptr;
             continue;
         }
         PUSBD_PIPE_INFORMATION feedback = FindPipe(setting.FeedbackEndpoint->bEndpointAddress);
         if (feedback == nullptr) {
             QuenTrace(TRACE_LEVEL_ERROR, "interface %u: no pipe for feedback endpoint 0x%02X",
                       stream->InterfaceNumber, setting.FeedbackEndpoint->bEndpointAddress);
+            stream->FeedbackPipe = nullptr;
             status = STATUS_NOT_SUPPORTED;
             continue;
         }
