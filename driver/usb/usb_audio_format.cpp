@@ -232,6 +232,9 @@ BOOLEAN CUSBAudioCL::ReadsBackClass1Rate(AudioStreamingInterface *Interface, ULO
 {
     PAGED_CODE();
     const AlternateSettingInfo &setting = Interface->AlternateSettings[Setting];
+    // A format check must leave the selected format as it was: the probe ends in the setting
+    // that was current before it (setting 0 unless a format had been selected).
+    const ULONG previous = Interface->CurrentAlternateSetting;
     if (!NT_SUCCESS(SelectAlternate(Interface->InterfaceNumber, static_cast<UCHAR>(Setting)))) {
         return FALSE;
     }
@@ -240,9 +243,12 @@ BOOLEAN CUSBAudioCL::ReadsBackClass1Rate(AudioStreamingInterface *Interface, ULO
     const NTSTATUS status = SendClassOrVendorRequest(
         kEndpointGetRequestType, kGetCur, kSamplingFrequencyControl,
         setting.DataEndpoint->bEndpointAddress, sizeof(current), current, &returned);
-    SelectAlternate(Interface->InterfaceNumber, 0);
-    // The interface is back in setting 0: the stored pipe information of the probe is gone.
-    Interface->CurrentAlternateSetting = 0;
+    if (previous == 0 ||
+        !NT_SUCCESS(SelectAlternate(Interface->InterfaceNumber, static_cast<UCHAR>(previous)))) {
+        SelectAlternate(Interface->InterfaceNumber, 0);
+        Interface->CurrentAlternateSetting = 0;
+    }
+    // The stored pipe information of the probe is gone.
     RefreshPipes();
     return NT_SUCCESS(status) && returned == sizeof(current) && UsbAudioRead24(current) == Rate;
 }

@@ -469,6 +469,24 @@ TEST_F(FormatSelectionTest, Class1CaptureWhoseRateReadsBackDifferentlyIsNotSuppo
     EXPECT_EQ(nullptr, audio_->CaptureInterface->DataPipe);
 }
 
+// Checking a format probes the rate in a setting of its own; the format selected before stays
+// selected, on the device and in the interface's pipes.
+TEST_F(FormatSelectionTest, Class1CaptureFormatCheckKeepsTheSelectedSetting)
+{
+    StartWith(MakeClass1Microphone());
+    ASSERT_EQ(STATUS_SUCCESS, Select(kCapture, 2, 16, 48000, 1).status);
+    ASSERT_EQ(1u, audio_->CaptureInterface->CurrentAlternateSetting);
+    const size_t before = log_->Count();
+    EXPECT_EQ(STATUS_SUCCESS, audio_->SelectFormatForDirection(kCapture, 2, 16, 48000));
+    EXPECT_EQ(1u, Sent(before, 0xA2, 0x81).size());
+    const std::vector<LoggedControl> selects = SetInterfaces(before);
+    ASSERT_FALSE(selects.empty());
+    EXPECT_EQ(1, selects.back().setup.wValue);
+    EXPECT_EQ(1u, audio_->CaptureInterface->CurrentAlternateSetting);
+    ASSERT_NE(nullptr, audio_->CaptureInterface->DataPipe);
+    EXPECT_EQ(0x82, audio_->CaptureInterface->DataPipe->EndpointAddress);
+}
+
 // ---- Implicit feedback ------------------------------------------------------------------------
 
 TEST_F(FormatSelectionTest, ImplicitSelectionGivesTheDeviationAroundTheNominalTransfer)
