@@ -186,6 +186,7 @@ NTSTATUS CUSBCL::SubmitTransfer(PUSBD_PIPE_INFORMATION Pipe, PVOID Buffer, ULONG
         QuenTrace(TRACE_LEVEL_WARNING, "endpoint 0x%02X: transfer of 0 bytes",
                   Pipe->EndpointAddress);
     }
+    USB_TRANSFER_CONTEXT *context = nullptr;
     PURB urb = nullptr;
     if (Pipe->PipeType == UsbdPipeTypeIsochronous) {
         const ULONG maximum = Pipe->MaximumPacketSize;
@@ -201,13 +202,9 @@ NTSTATUS CUSBCL::SubmitTransfer(PUSBD_PIPE_INFORMATION Pipe, PVOID Buffer, ULONG
             QuenTrace(TRACE_LEVEL_WARNING, "endpoint 0x%02X: interval %u", Pipe->EndpointAddress,
                       Pipe->Interval);
         }
-        if (packets > USB_MAX_ISO_PACKETS) {
-            QuenTrace(TRACE_LEVEL_ERROR, "%lu bytes need %lu packets", Length, packets);
-            return STATUS_INVALID_BUFFER_SIZE;
-        }
-        urb = AllocateIsoUrb(packets);
-        if (urb == nullptr) {
-            return STATUS_INSUFFICIENT_RESOURCES;
+        const NTSTATUS allocated = AllocateIsoTransfer(packets, Callback, Context, &context, &urb);
+        if (!NT_SUCCESS(allocated)) {
+            return allocated;
         }
         auto &iso = urb->UrbIsochronousTransfer;
         iso.PipeHandle = Pipe->PipeHandle;
@@ -222,8 +219,13 @@ NTSTATUS CUSBCL::SubmitTransfer(PUSBD_PIPE_INFORMATION Pipe, PVOID Buffer, ULONG
             iso.IsoPacket[i].Offset = offset < Length ? static_cast<ULONG>(offset) : Length;
         }
     } else {
+        context = AllocateTransferContext(Callback, Context);
+        if (context == nullptr) {
+            return STATUS_INSUFFICIENT_RESOURCES;
+        }
         urb = static_cast<PURB>(ExAllocatePoolWithTag(NonPagedPoolNx, kBulkUrbSize, USBA_POOL_TAG));
         if (urb == nullptr) {
+            FreeTransferContext(context);
             return STATUS_INSUFFICIENT_RESOURCES;
         }
         RtlZeroMemory(urb, kBulkUrbSize);
@@ -236,11 +238,6 @@ NTSTATUS CUSBCL::SubmitTransfer(PUSBD_PIPE_INFORMATION Pipe, PVOID Buffer, ULONG
         bulk.TransferBufferLength = Length;
     }
 
-    USB_TRANSFER_CONTEXT *context = AllocateTransferContext(Callback, Context);
-    if (context == nullptr) {
-        FreeTransferUrb(urb);
-        return STATUS_INSUFFICIENT_RESOURCES;
-    }
     const NTSTATUS status = SubmitIrp(urb, context);
     if (!NT_SUCCESS(status)) {
         FreeTransferUrb(urb);
