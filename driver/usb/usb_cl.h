@@ -132,8 +132,7 @@ public:
     // The common end of the completion routines: gives back the URB, calls the caller's
     // callback with Status and Value, gives back the context and the IRP and ends the request's
     // count. Returns STATUS_MORE_PROCESSING_REQUIRED for the completion routine to return.
-    NTSTATUS FinishTransfer(PIRP Irp, USB_TRANSFER_CONTEXT *Context, NTSTATUS Status,
-                            ULONG Value);
+    NTSTATUS FinishTransfer(PIRP Irp, USB_TRANSFER_CONTEXT *Context, NTSTATUS Status, ULONG Value);
     // Traces a failed URB field by field (every packet of an isochronous one).
     void TraceFailedUrb(PURB Urb);
 

@@ -53,8 +53,8 @@ ULONG CUSBAudioCL::GetRenderTransferBytes(ULONG Feedback) const
     if (render->FeedbackPipe != nullptr) {
         samples = FeedbackSamples(render->FeedbackFraction, Feedback, steps);
     } else if (CurrentRatePattern != nullptr) {
-        samples = PatternSamples(PatternFor(*CurrentRatePattern, HighSpeed), PatternPosition,
-                                 steps);
+        samples =
+            PatternSamples(PatternFor(*CurrentRatePattern, HighSpeed), PatternPosition, steps);
     }
     const ULONGLONG bytes = ULONGLONG(samples) * render->BytesPerFrame;
     return bytes > MAXULONG ? MAXULONG : static_cast<ULONG>(bytes);
