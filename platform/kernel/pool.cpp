@@ -121,6 +121,8 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
         bytes = 1;
     if (bytes > (size_t(1) << 40))
         return nullptr; // no machine has that much; Windows fails the same way
+    if (SimulatedFailure(tag))
+        return nullptr;
 
     size_t dataPages = RoundUp(bytes, kPage);
     size_t mappingSize = dataPages + (special_ ? kPage : 0);
@@ -190,6 +192,27 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
         quarantined_ -= quarantine_.front().mappingSize;
         quarantine_.pop_front();
     }
+}
+
+void Pool::FailAllocations(ULONG tag, size_t skip, size_t count)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    failTag_ = tag;
+    failSkip_ = skip;
+    failCount_ = count;
+}
+
+bool Pool::SimulatedFailure(ULONG tag)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    if (failCount_ == 0 || (failTag_ != 0 && tag != failTag_))
+        return false;
+    if (failSkip_ != 0) {
+        --failSkip_;
+        return false;
+    }
+    --failCount_;
+    return true;
 }
 
 std::vector<Pool::Outstanding> Pool::OutstandingByTag() const

@@ -31,6 +31,10 @@ public:
         size_t bytes;
     };
     std::vector<Outstanding> OutstandingByTag() const;
+
+    // Low-resources simulation: after `skip` more allocations with `tag` (0: any tag), the next
+    // `count` of them fail, so that a driver's out-of-memory paths can be driven.
+    void FailAllocations(ULONG tag, size_t skip, size_t count);
     size_t OutstandingBlocks() const;
 
     static std::string TagText(ULONG tag);
@@ -39,6 +43,8 @@ public:
     bool DescribeFault(ULONG_PTR address, char *text, size_t size) const;
 
 private:
+    bool SimulatedFailure(ULONG tag);
+
     struct Block {
         SIZE_T size;
         ULONG tag;
@@ -59,6 +65,9 @@ private:
     std::map<ULONG_PTR, Block> live_;
     std::deque<Fenced> quarantine_;
     size_t quarantined_ = 0;
+    ULONG failTag_ = 0;
+    size_t failSkip_ = 0;
+    size_t failCount_ = 0;
     std::map<ULONG_PTR, ULONG> recentlyFreed_; // address -> tag, to tell a double free
     std::deque<ULONG_PTR> recentOrder_;
 };

@@ -22,6 +22,22 @@ TEST_F(PoolTest, BlocksAreAlignedWritableAndTracked)
     EXPECT_EQ(0u, M().KernelPool().OutstandingBlocks());
 }
 
+TEST_F(PoolTest, LowResourcesSimulationFailsTheChosenAllocations)
+{
+    M().KernelPool().FailAllocations(kTag, 1, 2);
+    PVOID other = ExAllocatePoolWithTag(NonPagedPoolNx, 8, kOtherTag); // another tag: untouched
+    PVOID first = ExAllocatePoolWithTag(NonPagedPoolNx, 8, kTag);      // skipped
+    EXPECT_EQ(nullptr, ExAllocatePoolWithTag(NonPagedPoolNx, 8, kTag));
+    EXPECT_EQ(nullptr, ExAllocatePoolWithTag(NonPagedPoolNx, 8, kTag));
+    PVOID after = ExAllocatePoolWithTag(NonPagedPoolNx, 8, kTag); // the simulation is over
+    EXPECT_NE(nullptr, other);
+    EXPECT_NE(nullptr, first);
+    EXPECT_NE(nullptr, after);
+    ExFreePoolWithTag(other, kOtherTag);
+    ExFreePoolWithTag(first, kTag);
+    ExFreePoolWithTag(after, kTag);
+}
+
 TEST_F(PoolTest, WrongTagAndDoubleFreeAreReported)
 {
     PVOID p = ExAllocatePoolWithTag(NonPagedPoolNx, 32, kTag);
