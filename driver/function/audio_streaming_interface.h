@@ -6,6 +6,7 @@
 #include "quen_driver_platform.h"
 
 class CUSBAudioTerminal;
+class CUSBAudioClockEntity;
 
 // The descriptors of one alternate setting; any of them may be null (alternate setting 0 has
 // only its interface descriptor). Every non-null pointer has passed the length checks of the
@@ -55,3 +56,10 @@ struct AudioStreamingInterface {
     ULONG SampleRate;         // Hz
     ULONG VendorRequestValue; // last value of the native DSD mode request
 };
+
+// Whether a setting announces a Type I format: Class 2.0 in AS_GENERAL (its FORMAT_TYPE present
+// too), Class 1.0 in FORMAT_TYPE.
+BOOLEAN IsTypeIFormat(const AlternateSettingInfo &Setting, BOOLEAN AudioClass2);
+
+// The clock entity of the interface's terminal, or null.
+CUSBAudioClockEntity *GetStreamClock(const AudioStreamingInterface *Interface);

@@ -75,8 +75,7 @@ void DescribeClass2Setting(AudioStreamingInterface *Interface, ULONG Setting,
                            PKSDATARANGE_AUDIO Range)
 {
     const AlternateSettingInfo &info = Interface->AlternateSettings[Setting];
-    if (info.AsGeneral == nullptr || info.FormatType == nullptr ||
-        info.AsGeneral[USB_AUDIO_AS_FORMAT_TYPE2] != USB_AUDIO_FORMAT_TYPE_I) {
+    if (!IsTypeIFormat(info, TRUE)) {
         QuenTrace(TRACE_LEVEL_WARNING, "interface %u setting %lu: no Type I format, no data range",
                   Interface->InterfaceNumber, Setting);
         return;
@@ -117,8 +116,8 @@ void DescribeClass1Setting(AudioStreamingInterface *Interface, ULONG Setting,
                            PKSDATARANGE_AUDIO Range)
 {
     const AlternateSettingInfo &info = Interface->AlternateSettings[Setting];
-    if (info.AsGeneral == nullptr || info.FormatType == nullptr ||
-        info.FormatType[USB_AUDIO_FORMAT_TYPE] != USB_AUDIO_FORMAT_TYPE_I) {
+    // The format tag is in AS_GENERAL.
+    if (info.AsGeneral == nullptr || !IsTypeIFormat(info, FALSE)) {
         QuenTrace(TRACE_LEVEL_WARNING, "interface %u setting %lu: no Type I format, no data range",
                   Interface->InterfaceNumber, Setting);
         return;
@@ -195,8 +194,7 @@ void UpdateDataRangeClockRates(AudioStreamingInterface *Interface)
     PAGED_CODE();
     if (Interface == nullptr || Interface->DataRanges == nullptr)
         return;
-    CUSBAudioClockEntity *clock =
-        Interface->Terminal != nullptr ? Interface->Terminal->GetClockEntity() : nullptr;
+    CUSBAudioClockEntity *clock = GetStreamClock(Interface);
     ULONG minimumRate = 0;
     ULONG maximumRate = 0;
     if (clock == nullptr) {

@@ -61,18 +61,6 @@ struct Class1Rates {
     }
 };
 
-BOOLEAN IsClass1TypeI(const AlternateSettingInfo &setting)
-{
-    return setting.FormatType != nullptr &&
-           setting.FormatType[USB_AUDIO_FORMAT_TYPE] == USB_AUDIO_FORMAT_TYPE_I;
-}
-
-BOOLEAN IsClass2TypeI(const AlternateSettingInfo &setting)
-{
-    return setting.AsGeneral != nullptr && setting.FormatType != nullptr &&
-           setting.AsGeneral[USB_AUDIO_AS_FORMAT_TYPE2] == USB_AUDIO_FORMAT_TYPE_I;
-}
-
 SettingFormat Class2Format(const AlternateSettingInfo &setting)
 {
     return {setting.AsGeneral[USB_AUDIO_AS_CHANNELS2],
@@ -107,11 +95,6 @@ void KeepLargest(PULONG value, ULONG candidate)
     }
 }
 
-CUSBAudioClockEntity *ClockOf(const AudioStreamingInterface *stream)
-{
-    return stream->Terminal != nullptr ? stream->Terminal->GetClockEntity() : nullptr;
-}
-
 } // namespace
 
 NTSTATUS CUSBAudioCL::GetStreamCapabilities(AudioStreamingInterface *Interface, PULONG MaxChannels,
@@ -125,7 +108,7 @@ NTSTATUS CUSBAudioCL::GetStreamCapabilities(AudioStreamingInterface *Interface, 
     }
     *MaxChannels = *MinBits = *MaxBits = *MinRate = *MaxRate = 0;
     if (IsAudioClass2) {
-        CUSBAudioClockEntity *clock = ClockOf(Interface);
+        CUSBAudioClockEntity *clock = GetStreamClock(Interface);
         if (clock != nullptr) {
             ULONG minimum = 0;
             ULONG maximum = 0;
@@ -140,7 +123,7 @@ NTSTATUS CUSBAudioCL::GetStreamCapabilities(AudioStreamingInterface *Interface, 
             continue;
         }
         if (IsAudioClass2) {
-            if (!IsClass2TypeI(setting)) {
+            if (!IsTypeIFormat(setting, TRUE)) {
                 continue;
             }
             const SettingFormat format = Class2Format(setting);
@@ -149,7 +132,7 @@ NTSTATUS CUSBAudioCL::GetStreamCapabilities(AudioStreamingInterface *Interface, 
             KeepLargest(MaxBits, format.ContainerBits);
             continue;
         }
-        if (!IsClass1TypeI(setting)) {
+        if (!IsTypeIFormat(setting, FALSE)) {
             continue;
         }
         const SettingFormat format = Class1Format(setting);
@@ -191,7 +174,7 @@ NTSTATUS CUSBAudioCL::GetClass1RateBounds(AudioStreamingInterface *Interface, PU
         if (setting.FormatType == nullptr) {
             continue;
         }
-        if (!IsClass1TypeI(setting)) {
+        if (!IsTypeIFormat(setting, FALSE)) {
             status = STATUS_INVALID_PARAMETER;
             continue;
         }
@@ -269,7 +252,7 @@ NTSTATUS CUSBAudioCL::FindAlternateSetting(AudioStreamingInterface *Interface, U
         return STATUS_SUCCESS;
     }
     if (IsAudioClass2) {
-        CUSBAudioClockEntity *clock = ClockOf(Interface);
+        CUSBAudioClockEntity *clock = GetStreamClock(Interface);
         if (clock == nullptr) {
             return STATUS_NOT_SUPPORTED;
         }
@@ -290,7 +273,7 @@ NTSTATUS CUSBAudioCL::FindAlternateSetting(AudioStreamingInterface *Interface, U
         }
         SettingFormat format;
         if (IsAudioClass2) {
-            if (!IsClass2TypeI(setting)) {
+            if (!IsTypeIFormat(setting, TRUE)) {
                 continue;
             }
             format = Class2Format(setting);
@@ -299,7 +282,7 @@ NTSTATUS CUSBAudioCL::FindAlternateSetting(AudioStreamingInterface *Interface, U
                 continue;
             }
         } else {
-            if (!IsClass1TypeI(setting)) {
+            if (!IsTypeIFormat(setting, FALSE)) {
                 QuenTrace(TRACE_LEVEL_INFORMATION, "setting %lu is not Type I", i);
                 continue;
             }
@@ -403,7 +386,7 @@ NTSTATUS CUSBAudioCL::ApplyStreamingFormat(ULONG Direction, ULONG Channels, ULON
         return status;
     }
     if (IsAudioClass2 && *OutChannels != 0 && *OutBits != 0 && Rate != 0) {
-        CUSBAudioClockEntity *clock = ClockOf(stream);
+        CUSBAudioClockEntity *clock = GetStreamClock(stream);
         status = clock != nullptr ? clock->SetSampleRate(Rate) : STATUS_NOT_SUPPORTED;
         if (!NT_SUCCESS(status)) {
             return status;
