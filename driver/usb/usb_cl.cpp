@@ -37,6 +37,12 @@ CUSBCL::CUSBCL()
 
 CUSBCL::~CUSBCL()
 {
+    // Whoever waited for DrainedEvent may destroy this object while the completion that set it
+    // still holds the counter's lock: taking the lock once waits until that completion has
+    // released it, its last touch of this object.
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&IoCountLock, &oldIrql);
+    KeReleaseSpinLock(&IoCountLock, oldIrql);
     while (!IsListEmpty(&IrpList)) {
         PLIST_ENTRY entry = RemoveHeadList(&IrpList);
         IoFreeIrp(CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry));
