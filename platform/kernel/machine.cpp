@@ -58,6 +58,7 @@ void Machine::PowerOff()
     system_->handles.CloseAll();
     io_.reset();
     ReportLeakedObjects();
+    ReclaimLiveObjects(*this);
     ReportPoolLeaks("machine teardown");
     scheduler_->Shutdown();
 }

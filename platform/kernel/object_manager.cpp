@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <sstream>
+#include <vector>
 
 namespace {
 
@@ -98,6 +99,29 @@ void UnregisterLiveObject(ObjectHeader *header)
         machine.LiveObjects() = header->next;
     if (header->next != nullptr)
         header->next->prev = header->prev;
+}
+
+void FreeObjectStorage(ObjectHeader *header)
+{
+    header->~ObjectHeader();
+    ::operator delete(static_cast<void *>(header), std::align_val_t(16));
+}
+
+void ReclaimLiveObjects(Machine &machine)
+{
+    std::vector<ObjectHeader *> left;
+    {
+        std::lock_guard<std::mutex> guard(machine.ObjectsLock());
+        for (ObjectHeader *h = machine.LiveObjects(); h != nullptr; h = h->next) {
+            h->pointerCount.fetch_add(1); // no reference a destructor drops can end it early
+            left.push_back(h);
+        }
+        machine.LiveObjects() = nullptr;
+    }
+    for (ObjectHeader *h : left)
+        h->destruct(h);
+    for (ObjectHeader *h : left)
+        FreeObjectStorage(h);
 }
 
 bool IsKernelHandle(HANDLE handle)
@@ -216,7 +240,8 @@ LONG_PTR ObfDereferenceObject(PVOID Object)
     }
     if (left == 0) {
         host::UnregisterLiveObject(header);
-        header->destroy(header);
+        header->destruct(header);
+        host::FreeObjectStorage(header);
     }
     return left;
 }

@@ -30,7 +30,7 @@ struct ObjectHeader {
     POBJECT_TYPE type = nullptr;
     Machine *machine = nullptr;
     std::string name;
-    void (*destroy)(ObjectHeader *header) = nullptr;
+    void (*destruct)(ObjectHeader *header) = nullptr; // runs the body's destructor
     ObjectHeader *prev = nullptr; // the machine's list of live objects
     ObjectHeader *next = nullptr;
 
@@ -51,6 +51,12 @@ extern POBJECT_TYPE TypeSection;
 
 void RegisterLiveObject(Machine &machine, ObjectHeader *header);
 void UnregisterLiveObject(ObjectHeader *header);
+// Gives back the storage of an object whose body is destroyed.
+void FreeObjectStorage(ObjectHeader *header);
+// Frees every object still alive on a machine that is powering off, after they were reported,
+// as Windows frees what an unloaded driver left behind. Every body is destroyed before any
+// storage goes, so the references their destructors drop on each other only count down.
+void ReclaimLiveObjects(Machine &machine);
 
 // Creates an object of C++ type T with one pointer reference owned by the caller.
 template <class T, class... Args>
@@ -61,11 +67,7 @@ T *CreateObject(Machine &machine, POBJECT_TYPE type, const std::string &name, Ar
     header->type = type;
     header->machine = &machine;
     header->name = name;
-    header->destroy = [](ObjectHeader *h) {
-        static_cast<T *>(h->Body())->~T();
-        h->~ObjectHeader();
-        ::operator delete(static_cast<void *>(h), std::align_val_t(16));
-    };
+    header->destruct = [](ObjectHeader *h) { static_cast<T *>(h->Body())->~T(); };
     T *body = new (header->Body()) T(std::forward<Args>(args)...);
     RegisterLiveObject(machine, header);
     return body;

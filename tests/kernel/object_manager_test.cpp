@@ -1,6 +1,7 @@
 // Objects and handles: per-process handle tables, type and access checks, and leak reports.
 #include "kernel_fixture.h"
 
+#include "kernel/io_manager.h"
 #include "kernel/object_manager.h"
 
 namespace {
@@ -86,7 +87,7 @@ TEST_F(ObjectManagerTest, EndingAProcessClosesItsHandlesAndReleasesTheObjects)
     ObDereferenceObject(event);
 }
 
-TEST(ObjectLeakTest, ReferencesAndKernelHandlesLeftAtTeardownAreReported)
+TEST(ObjectLeakTest, ReferencesAndKernelHandlesLeftAtTeardownAreReportedThenFreed)
 {
     host::Machine machine;
     {
@@ -96,12 +97,20 @@ TEST(ObjectLeakTest, ReferencesAndKernelHandlesLeftAtTeardownAreReported)
         PKEVENT handled = host::CreateObject<KEVENT>(machine, *ExEventObjectType, "handled");
         machine.SystemProcess()->handles.Insert(handled, EVENT_ALL_ACCESS);
         ObDereferenceObject(handled);
+        // A device's destructor drops its reference on its driver: neither is touched after
+        // it is freed.
+        PDRIVER_OBJECT driver = host::CreateDriverObject(machine, u"\\Driver\\leaky");
+        PDEVICE_OBJECT device = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0,
+                                                 FALSE, &device));
     }
     machine.PowerOff();
     auto leaks = machine.Checks().Take(host::VerifierCheck::ObjectLeak);
     ASSERT_EQ(2u, leaks.size());
     EXPECT_NE(std::string::npos, leaks[0].message.find("'handled'"));
     EXPECT_NE(std::string::npos, leaks[1].message.find("'leaked'"));
+    EXPECT_NE(std::string::npos, leaks[1].message.find("'\\Driver\\leaky'"));
+    EXPECT_EQ(nullptr, machine.LiveObjects()) << "reported, then freed";
 }
 
 } // namespace
