@@ -125,7 +125,8 @@ TEST(DescriptorVariants, Class1FeatureUnitHasControlSizeZero)
 {
     const Bytes c =
         MakeDescriptorVariant(DescriptorVariant::FeatureUnitControlSizeZero).configuration;
-    const DescriptorView *unit = FindEntity(WalkAll(c), uac::kFeatureUnit);
+    const auto views = WalkAll(c);
+    const DescriptorView *unit = FindEntity(views, uac::kFeatureUnit);
     ASSERT_TRUE(unit);
     EXPECT_EQ(0u, unit->Byte(5));
     EXPECT_EQ(7u, unit->length);
@@ -150,8 +151,8 @@ TEST(DescriptorVariants, ControlStringRunsPastA256ByteBufferWithTheMarkerAcrossT
 
 TEST(DescriptorVariants, FeatureUnitNamesAMissingSource)
 {
-    const auto views =
-        WalkAll(MakeDescriptorVariant(DescriptorVariant::MissingSourceEntity).configuration);
+    const Bytes c = MakeDescriptorVariant(DescriptorVariant::MissingSourceEntity).configuration;
+    const auto views = WalkAll(c);
     const DescriptorView *unit = FindEntity(views, uac::kFeatureUnit);
     ASSERT_TRUE(unit);
     for (const DescriptorView &v : views) {

@@ -62,9 +62,11 @@ protected:
                       [&](PIO_STACK_LOCATION next) { next->Parameters.QueryId.IdType = type; },
                       &information));
         auto text = reinterpret_cast<PWCHAR>(information);
+        // Hardware and compatible ids are a multi-string (read whole, with its separators, up
+        // to the empty string that ends it); the others one string.
+        const bool multi = type == BusQueryHardwareIDs || type == BusQueryCompatibleIDs;
         std::u16string result;
-        // The whole multi-string, with its separators.
-        for (size_t i = 0; text[i] != 0 || text[i + 1] != 0; ++i)
+        for (size_t i = 0; text[i] != 0 || (multi && text[i + 1] != 0); ++i)
             result.push_back(char16_t(text[i]));
         ExFreePool(text);
         return result;

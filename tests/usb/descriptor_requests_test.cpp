@@ -33,7 +33,7 @@ TEST_F(DescriptorRequestTest, DeviceDescriptorReadReturnsEighteenBytes)
     EXPECT_EQ(18u, returned);
     EXPECT_EQ(kVendorId, descriptor.idVendor);
     EXPECT_EQ(kProductId, descriptor.idProduct);
-    const LoggedRequest &last = model_->Requests().back();
+    const LoggedRequest last = model_->Requests().back();
     EXPECT_EQ(0x80, last.setup.bmRequestType);
     EXPECT_EQ(18, last.setup.wLength);
 }
@@ -80,7 +80,7 @@ TEST_F(DescriptorRequestTest, StringDescriptorsCarryTheLanguageIdInWIndex)
               GetDescriptor(USB_STRING_DESCRIPTOR_TYPE, 2, 0x0409, text, sizeof text, &returned));
     EXPECT_EQ(text[0], returned);
     EXPECT_EQ('R', text[2]);
-    const LoggedRequest &last = model_->Requests().back();
+    const LoggedRequest last = model_->Requests().back();
     EXPECT_EQ(0x0302, last.setup.wValue);
     EXPECT_EQ(0x0409, last.setup.wIndex);
 }

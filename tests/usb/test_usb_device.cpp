@@ -78,7 +78,7 @@ host::UsbControlResult TestUsbDevice::Standard(const host::UsbSetupPacket &setup
 {
     auto reply = [&](const std::vector<UCHAR> &bytes) {
         ULONG length = std::min<ULONG>(ULONG(bytes.size()), setup.wLength);
-        std::memcpy(data, bytes.data(), length);
+        std::copy_n(bytes.begin(), length, data);
         return host::UsbControlResult::Ok(length);
     };
     switch (setup.bRequest) {
@@ -131,7 +131,7 @@ host::UsbControlResult TestUsbDevice::Control(const host::UsbSetupPacket &setup,
     if (!in)
         return host::UsbControlResult::Ok(setup.wLength);
     ULONG length = std::min<ULONG>(ULONG(classReply_.size()), setup.wLength);
-    std::memcpy(data, classReply_.data(), length);
+    std::copy_n(classReply_.begin(), length, data);
     return host::UsbControlResult::Ok(length);
 }
 
@@ -156,7 +156,7 @@ ULONG TestUsbDevice::IsochronousIn(UCHAR endpointAddress, ULONGLONG interval, UC
     else
         sent.assign(captureBytes_, UCHAR(interval));
     sent.resize(std::min<size_t>(sent.size(), maxLength));
-    std::memcpy(data, sent.data(), sent.size());
+    std::copy(sent.begin(), sent.end(), data);
     packets_.push_back({endpointAddress, interval, sent});
     outSeenByIn_.push_back(outPackets_);
     return ULONG(sent.size());
@@ -188,7 +188,7 @@ host::UsbBulkResult TestUsbDevice::BulkOrInterruptIn(UCHAR endpointAddress, ULON
     if (status_.empty() || interval < statusFrom_)
         return host::UsbBulkResult::Nak();
     ULONG length = std::min<ULONG>(ULONG(status_.size()), maxLength);
-    std::memcpy(data, status_.data(), length);
+    std::copy_n(status_.begin(), length, data);
     packets_.push_back({endpointAddress, interval, status_});
     status_.clear();
     return host::UsbBulkResult::Data(length);
