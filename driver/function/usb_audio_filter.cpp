@@ -31,14 +31,21 @@ namespace {
 const ULONG kNodeOutputPin = 0;
 const ULONG kNodeInputPin = 1;
 
+// A GUID from the field list of a STATIC_ identifier, which is what STATICGUIDOF gives.
+constexpr GUID MakeGuid(ULONG l, USHORT w1, USHORT w2, UCHAR a, UCHAR b, UCHAR c, UCHAR d, UCHAR e,
+                        UCHAR f, UCHAR g, UCHAR h)
+{
+    return {l, w1, w2, {a, b, c, d, e, f, g, h}};
+}
+
 // The one data range of a bridge pin: an analog signal.
-KSDATARANGE BridgeDataRange = {{sizeof(KSDATARANGE),                           // FormatSize
-                                0,                                             // Flags
-                                0,                                             // SampleSize
-                                0,                                             // Reserved
-                                {STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO)},       // MajorFormat
-                                {STATICGUIDOF(KSDATAFORMAT_SUBTYPE_ANALOG)},   // SubFormat
-                                {STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE)}}}; // Specifier
+KSDATARANGE BridgeDataRange = {{sizeof(KSDATARANGE),                                 // FormatSize
+                                0,                                                   // Flags
+                                0,                                                   // SampleSize
+                                0,                                                   // Reserved
+                                MakeGuid(STATICGUIDOF(KSDATAFORMAT_TYPE_AUDIO)),     // MajorFormat
+                                MakeGuid(STATICGUIDOF(KSDATAFORMAT_SUBTYPE_ANALOG)), // SubFormat
+                                MakeGuid(STATICGUIDOF(KSDATAFORMAT_SPECIFIER_NONE))}}; // Specifier
 const PKSDATARANGE BridgeDataRanges[] = {&BridgeDataRange};
 
 // A feature unit gets one node per control group that some channel can read.

@@ -44,8 +44,6 @@ protected:
     }
 };
 
-constexpr UCHAR kFeedbackUsage = usb::kIsochronous | usb::kSyncAsynchronous | usb::kUsageFeedback;
-
 TEST_F(StreamingInterfaceTest, Rvd3HasARenderAndACaptureInterface)
 {
     using namespace devices::rvd3;
