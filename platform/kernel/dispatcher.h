@@ -4,11 +4,13 @@
 
 #include <wdm/ke.h>
 
+#include <vector>
+
 namespace host {
 
 // Wakes the waiters an object's signal state now satisfies (and applies each satisfied wait's
-// side effects: auto-reset, semaphore count, mutex ownership).
-void SatisfyWaitersLocked(PDISPATCHER_HEADER object);
+// side effects: auto-reset, semaphore count, mutex ownership); adds them to `woken` when given.
+void SatisfyWaitersLocked(PDISPATCHER_HEADER object, std::vector<PKTHREAD> *woken = nullptr);
 
 // Removes a parked thread's wait blocks from the objects' wait lists.
 void UnlinkWaitBlocksLocked(PKTHREAD thread);

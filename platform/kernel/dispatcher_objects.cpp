@@ -109,7 +109,7 @@ void UnlinkWaitBlocksLocked(PKTHREAD thread)
     thread->waitCount = 0;
 }
 
-void SatisfyWaitersLocked(PDISPATCHER_HEADER object)
+void SatisfyWaitersLocked(PDISPATCHER_HEADER object, std::vector<PKTHREAD> *woken)
 {
     bool woke = true;
     while (woke && object->SignalState > 0 && !IsListEmpty(&object->WaitListHead)) {
@@ -131,6 +131,8 @@ void SatisfyWaitersLocked(PDISPATCHER_HEADER object)
             }
             if (satisfied) {
                 thread->machine->Clock().WakeLocked(thread, status);
+                if (woken != nullptr)
+                    woken->push_back(thread);
                 woke = true;
                 break; // the wait lists changed: start again from the head
             }
@@ -180,11 +182,14 @@ void KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State)
 
 LONG KeSetEvent(PRKEVENT Event, KPRIORITY, BOOLEAN)
 {
-    Machine &machine = host::MachineOfCaller("KeSetEvent");
-    std::lock_guard<std::mutex> guard(machine.Clock().DispatcherLock());
+    host::Scheduler &clock = host::MachineOfCaller("KeSetEvent").Clock();
+    std::unique_lock<std::mutex> held(clock.DispatcherLock());
     LONG previous = Event->Header.SignalState;
     Event->Header.SignalState = 1;
-    host::SatisfyWaitersLocked(&Event->Header);
+    std::vector<PKTHREAD> woken;
+    host::SatisfyWaitersLocked(&Event->Header, clock.SynchronizationDelays() ? &woken : nullptr);
+    // The event is not touched after this: a thread it woke may free it at once.
+    clock.HandOffLocked(held, woken);
     return previous;
 }
 

@@ -63,7 +63,7 @@ ThreadAttachment::~ThreadAttachment()
         thread_->terminated = true;
         thread_->Header.SignalState = 1;
         SatisfyWaitersLocked(&thread_->Header);
-        machine.Clock().RemoveRunnableLocked();
+        machine.Clock().RemoveRunnableLocked(thread_);
     }
     currentThread = previous_;
     ObfDereferenceObject(thread_);

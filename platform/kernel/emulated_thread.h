@@ -4,6 +4,7 @@
 
 #include <wdm/ke.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <string>
 #include <vector>
@@ -37,6 +38,10 @@ struct _KTHREAD {
     ULONGLONG timeoutDeadline = 0;
     LIST_ENTRY timeoutEntry = {nullptr, nullptr};
     bool timeoutQueued = false;
+
+    // Woken by a signaller that is held up until this thread waits, ends or spins
+    // (synchronization delays).
+    std::atomic<bool> handedOff{false};
 
     // Verifier bookkeeping.
     std::vector<PKSPIN_LOCK> spinLocksHeld;

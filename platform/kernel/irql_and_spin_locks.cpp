@@ -29,10 +29,13 @@ void AcquireWord(PKTHREAD thread, PKSPIN_LOCK lock, const char *entryPoint)
                                         __ATOMIC_RELAXED))
             break;
         // Another emulated thread holds it; it counts as running, so time cannot move on.
-        if (++spins < 64)
+        if (++spins < 64) {
             __builtin_ia32_pause();
-        else
+        } else {
+            if (thread->handedOff)
+                thread->machine->Clock().Settle(thread); // a held-up holder may go on
             std::this_thread::yield();
+        }
     }
     thread->spinLocksHeld.push_back(lock);
 }

@@ -14,7 +14,8 @@ void RunThreadBody(const std::function<void()> &body, PKTHREAD thread);
 
 Machine::Machine(const MachineOptions &options) : options_(options)
 {
-    scheduler_ = std::make_unique<Scheduler>(*this, options.clock, options.wallClockScale);
+    scheduler_ = std::make_unique<Scheduler>(*this, options.clock, options.wallClockScale,
+                                             options.synchronizationDelays);
     pool_ = std::make_unique<Pool>(verifier_, options.specialPool, options.specialPoolQuarantine);
     registry_ = std::make_unique<RegistryStore>(
         [this] { return BootSystemTime() + LONGLONG(scheduler_->Now()); });
@@ -128,7 +129,7 @@ PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::f
             thread->terminated = true;
             thread->Header.SignalState = 1;
             SatisfyWaitersLocked(&thread->Header);
-            scheduler_->RemoveRunnableLocked();
+            scheduler_->RemoveRunnableLocked(thread);
         }
         SetCurrentThread(nullptr);
         ObfDereferenceObject(thread);

@@ -26,6 +26,10 @@ struct MachineOptions {
     double wallClockScale = 1.0; // wall-clock mode: virtual seconds per real second
     bool specialPool = true;     // each block on its own pages, freed blocks fenced off
     size_t specialPoolQuarantine = 64u << 20; // bytes of freed blocks kept inaccessible
+    // Driver Verifier's synchronization delays, in a repeatable form: a thread that sets an
+    // event at DISPATCH_LEVEL or above (a completion, a DPC) is held up right after the signal
+    // until every thread it woke has run on to its next wait, its end or a contended spin lock.
+    bool synchronizationDelays = false;
 };
 
 class Machine {

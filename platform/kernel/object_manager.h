@@ -31,7 +31,7 @@ struct ObjectHeader {
     Machine *machine = nullptr;
     std::string name;
     void (*destruct)(ObjectHeader *header) = nullptr; // runs the body's destructor
-    ObjectHeader *prev = nullptr; // the machine's list of live objects
+    ObjectHeader *prev = nullptr;                     // the machine's list of live objects
     ObjectHeader *next = nullptr;
 
     void *Body() { return reinterpret_cast<char *>(this) + BodyOffset(); }

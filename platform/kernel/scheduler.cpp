@@ -5,6 +5,7 @@
 
 #include <wdm/ex.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -42,8 +43,10 @@ ULONGLONG TimerDeadline(PLIST_ENTRY entry)
 
 } // namespace
 
-Scheduler::Scheduler(Machine &machine, ClockMode mode, double wallClockScale)
-    : machine_(machine), mode_(mode), scale_(wallClockScale > 0 ? wallClockScale : 1.0)
+Scheduler::Scheduler(Machine &machine, ClockMode mode, double wallClockScale,
+                     bool synchronizationDelays)
+    : machine_(machine), mode_(mode), scale_(wallClockScale > 0 ? wallClockScale : 1.0),
+      delays_(synchronizationDelays)
 {
     InitializeListHead(&timeouts_);
     InitializeListHead(&timers_);
@@ -105,8 +108,9 @@ int Scheduler::Runnable()
     return runnable_;
 }
 
-void Scheduler::RemoveRunnableLocked()
+void Scheduler::RemoveRunnableLocked(PKTHREAD thread)
 {
+    SettleLocked(thread);
     --runnable_;
     AdvanceIfIdleLocked();
 }
@@ -114,6 +118,7 @@ void Scheduler::RemoveRunnableLocked()
 NTSTATUS Scheduler::BlockLocked(std::unique_lock<std::mutex> &held, PKTHREAD thread,
                                 bool hasTimeout, ULONGLONG deadline)
 {
+    SettleLocked(thread);
     thread->waiting = true;
     if (hasTimeout) {
         thread->timeoutDeadline = deadline;
@@ -142,6 +147,43 @@ void Scheduler::WakeLocked(PKTHREAD thread, NTSTATUS status)
     thread->waiting = false;
     ++runnable_; // counted now, before the woken thread gets to run
     thread->wake.notify_one();
+}
+
+void Scheduler::SettleLocked(PKTHREAD thread)
+{
+    if (thread->handedOff.exchange(false))
+        settled_.notify_all();
+}
+
+void Scheduler::Settle(PKTHREAD thread)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    SettleLocked(thread);
+}
+
+void Scheduler::HandOffLocked(std::unique_lock<std::mutex> &held,
+                              const std::vector<PKTHREAD> &woken)
+{
+    PKTHREAD self = CurrentThreadOrNull();
+    if (!delays_ || woken.empty() || self == nullptr || self->irql < DISPATCH_LEVEL) {
+        held.unlock();
+        return;
+    }
+    // Held up itself, the signaller no longer holds up whoever woke it.
+    SettleLocked(self);
+    for (PKTHREAD thread : woken) {
+        ObfReferenceObject(thread); // a woken thread may end and go while this one waits
+        thread->handedOff = true;
+    }
+    settled_.wait_for(held, std::chrono::milliseconds(200), [&woken] {
+        return std::none_of(woken.begin(), woken.end(),
+                            [](PKTHREAD thread) { return thread->handedOff.load(); });
+    });
+    for (PKTHREAD thread : woken)
+        thread->handedOff = false;
+    held.unlock();
+    for (PKTHREAD thread : woken)
+        ObfDereferenceObject(thread);
 }
 
 void Scheduler::InsertTimerLocked(PKTIMER timer)

@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace host {
 
@@ -18,7 +19,7 @@ class Machine;
 
 class Scheduler {
 public:
-    Scheduler(Machine &machine, ClockMode mode, double wallClockScale);
+    Scheduler(Machine &machine, ClockMode mode, double wallClockScale, bool synchronizationDelays);
     ~Scheduler();
 
     // The dispatcher lock: guards every dispatcher object, wait block, timer and DPC queue of
@@ -29,6 +30,7 @@ public:
     ULONGLONG Now();
     ULONGLONG NowLocked(); // the same, with the dispatcher lock held
     ClockMode Mode() const { return mode_; }
+    bool SynchronizationDelays() const { return delays_; }
     // Emulated threads counted as able to run (diagnostics and tests).
     int Runnable();
 
@@ -36,7 +38,7 @@ public:
     // A new emulated thread exists (counted from its creation, before its host thread runs).
     void AddRunnableLocked() { ++runnable_; }
     // The calling thread stops being an emulated thread (exit or detach).
-    void RemoveRunnableLocked();
+    void RemoveRunnableLocked(PKTHREAD thread);
     // Parks the calling thread, whose wait blocks are already queued, until Wake() or its
     // time-out; returns its wait status.
     NTSTATUS BlockLocked(std::unique_lock<std::mutex> &held, PKTHREAD thread, bool hasTimeout,
@@ -44,6 +46,13 @@ public:
     // Ends a thread's wait with a status: unlinks its wait blocks and time-out and counts it as
     // runnable at once, so the clock cannot move before it actually runs.
     void WakeLocked(PKTHREAD thread, NTSTATUS status);
+    // Synchronization delays: holds the calling thread, which has just woken `woken`, until each
+    // of them waits again, ends or spins on a spin lock (or a time limit passes, for a thread
+    // that waits outside the emulation). Without the option, or below DISPATCH_LEVEL, it returns
+    // at once. Returns with the lock released.
+    void HandOffLocked(std::unique_lock<std::mutex> &held, const std::vector<PKTHREAD> &woken);
+    // A thread a signaller is held up for no longer runs on (it spins on a spin lock).
+    void Settle(PKTHREAD thread);
     void InsertTimerLocked(PKTIMER timer);
     bool RemoveTimerLocked(PKTIMER timer);
 
@@ -59,12 +68,15 @@ private:
     bool EarliestDeadlineLocked(ULONGLONG *deadline);
     void ExpireDueLocked(ULONGLONG now);
     void ReportDeadlockLocked();
+    void SettleLocked(PKTHREAD thread);
     void TickerMain();
     ULONGLONG WallNow() const;
 
     Machine &machine_;
     const ClockMode mode_;
     const double scale_;
+    const bool delays_;
+    std::condition_variable settled_; // a handed-off thread settled
     std::mutex lock_;
     int runnable_ = 0;
     ULONGLONG now_ = 0;

@@ -18,7 +18,11 @@ constexpr int kPort = 1;
 
 class DriverUsbTest : public KernelTest {
 protected:
-    DriverUsbTest() { controller_ = std::make_unique<host::UsbHostController>(M()); }
+    explicit DriverUsbTest(const host::MachineOptions &options = host::MachineOptions())
+        : KernelTest(options)
+    {
+        controller_ = std::make_unique<host::UsbHostController>(M());
+    }
 
     void TearDown() override
     {

@@ -2,10 +2,18 @@
 // return code the driver can see.
 #include "kernel_fixture.h"
 
+#include <mutex>
+#include <string>
+#include <vector>
+
 namespace {
 
 class DispatcherTest : public KernelTest {
 protected:
+    explicit DispatcherTest(const host::MachineOptions &options = host::MachineOptions())
+        : KernelTest(options)
+    {
+    }
     NTSTATUS AnyOf(ULONG count, PVOID *objects, LONGLONG timeoutMs = -1)
     {
         LARGE_INTEGER timeout = RelativeMs(timeoutMs);
@@ -268,6 +276,59 @@ TEST_F(DispatcherTest, WaitingAtDispatchLevelWithATimeoutIsReported)
     EXPECT_EQ(STATUS_WAIT_0, KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr));
     KeLowerIrql(old);
     EXPECT_EQ(1u, Take(host::VerifierCheck::Irql).size());
+}
+
+// With synchronization delays a completion or DPC that sets an event is held up right after the
+// signal, so what the woken thread does first happens before the signaller goes on.
+class SynchronizationDelayTest : public DispatcherTest {
+protected:
+    SynchronizationDelayTest() : DispatcherTest(WithSynchronizationDelays()) {}
+    void Log(const std::string &step)
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        steps_.push_back(step);
+    }
+    std::vector<std::string> Steps()
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        return steps_;
+    }
+
+    std::mutex lock_;
+    std::vector<std::string> steps_;
+};
+
+TEST_F(SynchronizationDelayTest, SignallerGoesOnOnceTheWokenThreadWaitsAgainOrSpins)
+{
+    KEVENT wake, again;
+    KeInitializeEvent(&wake, SynchronizationEvent, FALSE);
+    KeInitializeEvent(&again, SynchronizationEvent, FALSE);
+    KSPIN_LOCK lock;
+    KeInitializeSpinLock(&lock);
+    PKTHREAD woken = M().StartThread("woken", M().SystemProcess(), [&] {
+        KeWaitForSingleObject(&wake, Executive, KernelMode, FALSE, nullptr);
+        Log("woken waits again");
+        KeWaitForSingleObject(&again, Executive, KernelMode, FALSE, nullptr);
+        Log("woken spins");
+        KIRQL old;
+        KeAcquireSpinLock(&lock, &old);
+        Log("woken has the lock");
+        KeReleaseSpinLock(&lock, old);
+    });
+    LARGE_INTEGER delay = RelativeMs(1);
+    KeDelayExecutionThread(KernelMode, FALSE, &delay); // the thread waits by now
+
+    KIRQL old;
+    KeAcquireSpinLock(&lock, &old); // DISPATCH_LEVEL, as a completion routine
+    KeSetEvent(&wake, IO_NO_INCREMENT, FALSE);
+    Log("signaller goes on");
+    KeSetEvent(&again, IO_NO_INCREMENT, FALSE);
+    Log("signaller goes on");
+    KeReleaseSpinLock(&lock, old);
+    Join(woken);
+    EXPECT_EQ((std::vector<std::string>{"woken waits again", "signaller goes on", "woken spins",
+                                        "signaller goes on", "woken has the lock"}),
+              Steps());
 }
 
 } // namespace

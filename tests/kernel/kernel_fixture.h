@@ -36,6 +36,15 @@ protected:
     std::unique_ptr<host::ThreadAttachment> attach_;
 };
 
+// A machine whose completions and DPCs are held up right after they set an event, until the
+// threads they woke have run on.
+inline host::MachineOptions WithSynchronizationDelays()
+{
+    host::MachineOptions options;
+    options.synchronizationDelays = true;
+    return options;
+}
+
 inline LARGE_INTEGER RelativeMs(LONGLONG ms)
 {
     LARGE_INTEGER t;

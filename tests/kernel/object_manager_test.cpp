@@ -101,8 +101,8 @@ TEST(ObjectLeakTest, ReferencesAndKernelHandlesLeftAtTeardownAreReportedThenFree
         // it is freed.
         PDRIVER_OBJECT driver = host::CreateDriverObject(machine, u"\\Driver\\leaky");
         PDEVICE_OBJECT device = nullptr;
-        ASSERT_EQ(STATUS_SUCCESS, IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0,
-                                                 FALSE, &device));
+        ASSERT_EQ(STATUS_SUCCESS,
+                  IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device));
     }
     machine.PowerOff();
     auto leaks = machine.Checks().Take(host::VerifierCheck::ObjectLeak);
