@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the host build and the Windows build, and runs every test.
-# The tests run last so that CTest's summary closes the output.
+# Installs what is missing, builds the host build, the Windows build and the sanitizer build, and
+# runs every test: the whole suite in the host build and once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and the fuzz target. The tests run last so that CTest's summaries
+# close the output; the script fails when any of them failed.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 
@@ -13,14 +15,23 @@ cmake -S "$root" -B "$root/build-win" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake"
 cmake --build "$root/build-win" -j2
 
-# Fuzz build (clang, AddressSanitizer and UndefinedBehaviorSanitizer): device start and format
-# selection against arbitrary descriptors and replies, a fixed number of runs from the committed
-# seed corpus. A finding (its input is written to build-fuzz/) fails the script.
-CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DQUEN_FUZZ=ON -DQUEN_BENCH=OFF
-cmake --build "$root/build-fuzz" -j2 --target device_start_fuzzer
-rm -rf "$root/build-fuzz/fuzz-corpus"
-mkdir "$root/build-fuzz/fuzz-corpus"
-"$root/build-fuzz/tests/fuzz/device_start_fuzzer" -runs=50000 -seed=1 -timeout=20 \
-    -artifact_prefix="$root/build-fuzz/" "$root/build-fuzz/fuzz-corpus" "$root/tests/fuzz/corpus"
+# Sanitizer build (clang, AddressSanitizer with leak detection and UndefinedBehaviorSanitizer):
+# every test program and the fuzz targets. Any report ends the program with a failure.
+CC=clang CXX=clang++ cmake -S "$root" -B "$root/build-asan" -G Ninja -DQUEN_SANITIZE=ON \
+    -DQUEN_BENCH=OFF
+cmake --build "$root/build-asan" -j2
+export ASAN_OPTIONS=detect_leaks=1:halt_on_error=1
+export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 
-ctest --test-dir "$root/build-release" --output-on-failure --no-tests=error -j2
+# Device start and format selection against arbitrary descriptors and replies: a fixed number of
+# runs from the committed seed corpus. A finding (its input is written to build-asan/) fails the
+# script.
+rm -rf "$root/build-asan/fuzz-corpus"
+mkdir "$root/build-asan/fuzz-corpus"
+"$root/build-asan/tests/fuzz/device_start_fuzzer" -runs=50000 -seed=1 -timeout=20 \
+    -artifact_prefix="$root/build-asan/" "$root/build-asan/fuzz-corpus" "$root/tests/fuzz/corpus"
+
+failed=0
+ctest --test-dir "$root/build-asan" --output-on-failure --no-tests=error -j2 || failed=1
+ctest --test-dir "$root/build-release" --output-on-failure --no-tests=error -j2 || failed=1
+exit "$failed"
