@@ -49,9 +49,8 @@ PUCHAR CUSBAudioCL::GetNextInterface(PVOID Descriptor) const
 NTSTATUS CUSBAudioCL::FindAudioControlInterface()
 {
     PAGED_CODE();
-    AudioControlInterface = USBD_ParseConfigurationDescriptorEx(
-        ConfigurationDescriptor, ConfigurationDescriptor, -1, 0, GetAudioInterfaceClass(),
-        USB_AUDIO_SUBCLASS_CONTROL, -1);
+    AudioControlInterface = UsbAudioFindInterface(
+        ConfigurationDescriptor, -1, 0, GetAudioInterfaceClass(), USB_AUDIO_SUBCLASS_CONTROL);
     if (AudioControlInterface == nullptr) {
         QuenTrace(TRACE_LEVEL_ERROR, "no audio control interface");
         return STATUS_NOT_SUPPORTED;

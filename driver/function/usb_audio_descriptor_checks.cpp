@@ -60,6 +60,25 @@ NTSTATUS UsbAudioCheckConfiguration(PUSB_CONFIGURATION_DESCRIPTOR Configuration)
     return STATUS_SUCCESS;
 }
 
+PUSB_INTERFACE_DESCRIPTOR UsbAudioFindInterface(PUSB_CONFIGURATION_DESCRIPTOR Configuration,
+                                                LONG InterfaceNumber, LONG AlternateSetting,
+                                                LONG InterfaceClass, LONG InterfaceSubClass)
+{
+    PUSB_INTERFACE_DESCRIPTOR found = USBD_ParseConfigurationDescriptorEx(
+        Configuration, Configuration, InterfaceNumber, AlternateSetting, InterfaceClass,
+        InterfaceSubClass, -1);
+    if (found == nullptr) {
+        return nullptr;
+    }
+    if (USBD_ParseConfigurationDescriptorEx(Configuration, Configuration, found->bInterfaceNumber,
+                                            found->bAlternateSetting, -1, -1, -1) != found) {
+        QuenTrace(TRACE_LEVEL_ERROR, "interface %u setting %u: an earlier descriptor has both",
+                  found->bInterfaceNumber, found->bAlternateSetting);
+        return nullptr;
+    }
+    return found;
+}
+
 BOOLEAN UsbAudioHeaderFits(const UCHAR *Header)
 {
     const ULONG length = Header[0];

@@ -12,6 +12,15 @@
 // fields (9, 7 and 3 bytes). STATUS_NOT_SUPPORTED otherwise.
 NTSTATUS UsbAudioCheckConfiguration(PUSB_CONFIGURATION_DESCRIPTOR Configuration);
 
+// The first interface descriptor of the class and subclass with that interface number (-1: any)
+// and alternate setting, or null. It must also be the first of its number and setting at all:
+// that is the descriptor the USB stack configures, so an audio interface behind another
+// descriptor of the same number and setting is not taken (the stack would configure other
+// endpoints than the ones read from it).
+PUSB_INTERFACE_DESCRIPTOR UsbAudioFindInterface(PUSB_CONFIGURATION_DESCRIPTOR Configuration,
+                                                LONG InterfaceNumber, LONG AlternateSetting,
+                                                LONG InterfaceClass, LONG InterfaceSubClass);
+
 // The audio control header holds bcdADC and the wTotalLength of its class version.
 BOOLEAN UsbAudioHeaderFits(const UCHAR *Header);
 

@@ -67,9 +67,8 @@ void FreeStreamingInterface(AudioStreamingInterface *Interface)
 PUSB_INTERFACE_DESCRIPTOR CUSBAudioCL::FindStreamingAlternate(UCHAR InterfaceNumber,
                                                               ULONG AlternateSetting) const
 {
-    return USBD_ParseConfigurationDescriptorEx(
-        ConfigurationDescriptor, ConfigurationDescriptor, InterfaceNumber, LONG(AlternateSetting),
-        GetAudioInterfaceClass(), USB_AUDIO_SUBCLASS_STREAMING, -1);
+    return UsbAudioFindInterface(ConfigurationDescriptor, InterfaceNumber, LONG(AlternateSetting),
+                                 GetAudioInterfaceClass(), USB_AUDIO_SUBCLASS_STREAMING);
 }
 
 NTSTATUS CUSBAudioCL::EnumerateStreamingInterfaces()

@@ -53,9 +53,10 @@ void RegisterLiveObject(Machine &machine, ObjectHeader *header);
 void UnregisterLiveObject(ObjectHeader *header);
 // Gives back the storage of an object whose body is destroyed.
 void FreeObjectStorage(ObjectHeader *header);
-// Frees every object still alive on a machine that is powering off, after they were reported,
-// as Windows frees what an unloaded driver left behind. Every body is destroyed before any
-// storage goes, so the references their destructors drop on each other only count down.
+// Frees every object still alive on a machine that powers off, once they have been reported, so
+// that a leak shows as a verifier report and not again as host memory. Every body is destroyed
+// before any storage goes, so the references their destructors drop on each other only count
+// down.
 void ReclaimLiveObjects(Machine &machine);
 
 // Creates an object of C++ type T with one pointer reference owned by the caller.

@@ -172,6 +172,17 @@ std::vector<HostileCase> HostileCases()
              return Appended(uac2, {2, kCs});
          },
          kHigh, STATUS_NOT_SUPPORTED},
+        {"AudioControlNumberAndSettingTakenByAnEarlierInterface",
+         [=] {
+             // The USB stack would configure this vendor interface 0 setting 0, not the audio
+             // control interface behind it.
+             devices::DescriptorSet set = uac2.Serialise();
+             const devices::Bytes vendor = {9, usb::kInterfaceDescriptor, 0, 0, 1, 0xFF, 0, 0, 0};
+             set.configuration.insert(set.configuration.begin() + 9, vendor.begin(), vendor.end());
+             AddToTotalLength(&set.configuration, int(vendor.size()));
+             return set;
+         },
+         kHigh, STATUS_NOT_SUPPORTED},
         // Entities.
         {"HeaderTooShortForItsTotalLength",
          [=] {
