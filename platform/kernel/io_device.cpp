@@ -135,6 +135,8 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
         std::lock_guard<std::mutex> guard(io.DeviceTreeLock());
         device.NextDevice = DriverObject->DeviceObject;
         DriverObject->DeviceObject = &device;
+        if (!name.empty())
+            io.BindDeviceNameLocked(host::Upcase(name), &device);
     }
     *DeviceObject = &device;
     return STATUS_SUCCESS;
