@@ -215,6 +215,23 @@ DECLARE_INTERFACE_(IResourceList, IUnknown)
 #undef INTERFACE
 typedef IResourceList *PRESOURCELIST;
 
+// Entries of one resource type.
+#define NumberOfPorts() NumberOfEntriesOfType(CmResourceTypePort)
+#define FindTranslatedPort(n) FindTranslatedEntry(CmResourceTypePort, (n))
+#define FindUntranslatedPort(n) FindUntranslatedEntry(CmResourceTypePort, (n))
+#define AddPortFromParent(p, n) AddEntryFromParent((p), CmResourceTypePort, (n))
+#define NumberOfInterrupts() NumberOfEntriesOfType(CmResourceTypeInterrupt)
+#define FindTranslatedInterrupt(n) FindTranslatedEntry(CmResourceTypeInterrupt, (n))
+#define FindUntranslatedInterrupt(n) FindUntranslatedEntry(CmResourceTypeInterrupt, (n))
+#define AddInterruptFromParent(p, n) AddEntryFromParent((p), CmResourceTypeInterrupt, (n))
+#define NumberOfMemories() NumberOfEntriesOfType(CmResourceTypeMemory)
+#define FindTranslatedMemory(n) FindTranslatedEntry(CmResourceTypeMemory, (n))
+#define FindUntranslatedMemory(n) FindUntranslatedEntry(CmResourceTypeMemory, (n))
+#define AddMemoryFromParent(p, n) AddEntryFromParent((p), CmResourceTypeMemory, (n))
+#define NumberOfDmas() NumberOfEntriesOfType(CmResourceTypeDma)
+#define FindTranslatedDma(n) FindTranslatedEntry(CmResourceTypeDma, (n))
+#define FindUntranslatedDma(n) FindUntranslatedEntry(CmResourceTypeDma, (n))
+
 // clang-format off
 #define IMP_IResourceList                                                                          \
     STDMETHODIMP_(ULONG) NumberOfEntries(void);                                                    \

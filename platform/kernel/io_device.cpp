@@ -78,6 +78,13 @@ const std::u16string &host::DeviceInstanceIdOf(PDEVICE_OBJECT device)
     return body != nullptr ? body->instanceId : none;
 }
 
+const std::u16string &host::DeviceNameOf(PDEVICE_OBJECT device)
+{
+    static const std::u16string none;
+    DeviceObjectBody *body = BodyOf(device);
+    return body != nullptr ? body->name : none;
+}
+
 void host::SetDeviceInstanceId(PDEVICE_OBJECT device, const std::u16string &id)
 {
     if (DeviceObjectBody *body = BodyOf(device))

@@ -7,15 +7,13 @@
 
 #include <wdm.h>
 
-#include <string>
-#include <string_view>
-
 namespace host {
 
-// Opens `device` (for a relative open: the related file's device) with the remaining name
-// `fileName`, which reaches the driver in FILE_OBJECT.FileName (it may hold binary create
-// parameters, as a KS pin create does). On success *file holds one reference.
-NTSTATUS OpenFileObject(PDEVICE_OBJECT device, PFILE_OBJECT related, std::u16string_view fileName,
-                        ACCESS_MASK access, KPROCESSOR_MODE mode, PFILE_OBJECT *file);
+// Opens `device` (for a relative open: the related file's device) with the remaining name, which
+// reaches the driver in FILE_OBJECT.FileName byte for byte (it may hold binary create parameters
+// of any length, as a KS pin create does). On success *file holds one reference.
+NTSTATUS OpenFileObject(PDEVICE_OBJECT device, PFILE_OBJECT related, const void *name,
+                        USHORT nameBytes, ACCESS_MASK access, KPROCESSOR_MODE mode,
+                        PFILE_OBJECT *file);
 
 } // namespace host

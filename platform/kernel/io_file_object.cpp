@@ -7,6 +7,7 @@
 #include "machine.h"
 #include "wide_string.h"
 
+#include <cstring>
 #include <vector>
 
 using host::VerifierCheck;
@@ -14,8 +15,8 @@ using host::VerifierCheck;
 namespace {
 
 struct FileObjectBody {
-    FILE_OBJECT file; // first: the body pointer is the PFILE_OBJECT
-    std::vector<WCHAR> name;
+    FILE_OBJECT file;        // first: the body pointer is the PFILE_OBJECT
+    std::vector<WCHAR> name; // FileName's bytes, rounded up to whole characters
     KPROCESSOR_MODE mode = KernelMode;
     bool opened = false; // the driver completed IRP_MJ_CREATE with success
 
@@ -80,19 +81,20 @@ void SendCleanup(host::ObjectHeader *header)
 
 } // namespace
 
-NTSTATUS host::OpenFileObject(PDEVICE_OBJECT device, PFILE_OBJECT related,
-                              std::u16string_view fileName, ACCESS_MASK access,
-                              KPROCESSOR_MODE mode, PFILE_OBJECT *file)
+NTSTATUS host::OpenFileObject(PDEVICE_OBJECT device, PFILE_OBJECT related, const void *name,
+                              USHORT nameBytes, ACCESS_MASK access, KPROCESSOR_MODE mode,
+                              PFILE_OBJECT *file)
 {
     PKTHREAD thread = CurrentThread("IRP_MJ_CREATE");
     *file = nullptr;
     if (thread->irql != PASSIVE_LEVEL)
         thread->machine->Io().Report(VerifierCheck::Irql, "a file opened at IRQL %u", thread->irql);
-    auto body = CreateObject<FileObjectBody>(*thread->machine, *IoFileObjectType,
-                                             ToUtf8(fileName.substr(0, 64)));
+    auto body = CreateObject<FileObjectBody>(*thread->machine, *IoFileObjectType, "");
     HeaderOfObject(body)->lastHandleClosed = SendCleanup;
     body->mode = mode;
-    body->name.assign(fileName.begin(), fileName.end());
+    body->name.resize((nameBytes + sizeof(WCHAR) - 1) / sizeof(WCHAR));
+    if (nameBytes != 0)
+        std::memcpy(body->name.data(), name, nameBytes);
     FILE_OBJECT &f = body->file;
     f.Type = IO_TYPE_FILE;
     f.Size = sizeof(FILE_OBJECT);
@@ -103,18 +105,14 @@ NTSTATUS host::OpenFileObject(PDEVICE_OBJECT device, PFILE_OBJECT related,
         f.RelatedFileObject = related;
     }
     f.FileName.Buffer = body->name.empty() ? nullptr : body->name.data();
-    f.FileName.Length = USHORT(body->name.size() * sizeof(WCHAR));
-    f.FileName.MaximumLength = f.FileName.Length;
+    f.FileName.Length = nameBytes;
+    f.FileName.MaximumLength = USHORT(body->name.size() * sizeof(WCHAR));
     f.ReadAccess = (access & (FILE_READ_DATA | GENERIC_READ | GENERIC_ALL)) != 0;
     f.WriteAccess = (access & (FILE_WRITE_DATA | GENERIC_WRITE | GENERIC_ALL)) != 0;
     KeInitializeEvent(&f.Lock, SynchronizationEvent, FALSE);
     KeInitializeEvent(&f.Event, NotificationEvent, FALSE);
     InitializeListHead(&f.IrpList);
 
-    if (body->name.size() * sizeof(WCHAR) > MAXUSHORT) {
-        ObDereferenceObject(&f);
-        return STATUS_OBJECT_NAME_INVALID;
-    }
     NTSTATUS status = SendFileRequest(&f, IRP_MJ_CREATE, mode, IRP_CREATE_OPERATION);
     if (!NT_SUCCESS(status)) {
         ObDereferenceObject(&f);

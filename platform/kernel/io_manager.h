@@ -104,6 +104,8 @@ PDRIVER_OBJECT CreateDriverObject(Machine &machine, const std::u16string &name);
 // The device instance id the PnP manager gave a device object (empty if none).
 const std::u16string &DeviceInstanceIdOf(PDEVICE_OBJECT device);
 void SetDeviceInstanceId(PDEVICE_OBJECT device, const std::u16string &id);
+// The name a device object was created with (empty if none).
+const std::u16string &DeviceNameOf(PDEVICE_OBJECT device);
 
 // --- shared by the I/O manager's files ---
 

@@ -51,12 +51,10 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
     }
     if (CreateDisposition != FILE_OPEN && CreateDisposition != FILE_OPEN_IF)
         return STATUS_INVALID_PARAMETER; // devices are opened, never created
-    std::u16string name = host::ToU16(*ObjectAttributes->ObjectName);
     host::IoManager &io = machine.Io();
-
     PFILE_OBJECT related = nullptr;
     PDEVICE_OBJECT device = nullptr;
-    std::u16string rest = name;
+    std::u16string rest;
     if (ObjectAttributes->RootDirectory != nullptr) {
         NTSTATUS status =
             ObReferenceObjectByHandle(ObjectAttributes->RootDirectory, 0, *IoFileObjectType,
@@ -67,14 +65,23 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
         ObReferenceObject(device);
     } else {
         std::lock_guard<std::mutex> guard(io.DeviceTreeLock());
-        device = io.DeviceByPathLocked(io.ResolveLinksLocked(name), &rest);
+        device = io.DeviceByPathLocked(
+            io.ResolveLinksLocked(host::ToU16(*ObjectAttributes->ObjectName)), &rest);
         if (device == nullptr)
             return STATUS_OBJECT_NAME_NOT_FOUND;
         ObReferenceObject(device);
     }
 
     PFILE_OBJECT file = nullptr;
-    NTSTATUS status = host::OpenFileObject(device, related, rest, DesiredAccess, KernelMode, &file);
+    NTSTATUS status;
+    if (related != nullptr) // a relative name reaches the driver as it is, binary parts too
+        status = host::OpenFileObject(device, related, ObjectAttributes->ObjectName->Buffer,
+                                      ObjectAttributes->ObjectName->Length, DesiredAccess,
+                                      KernelMode, &file);
+    else
+        status =
+            host::OpenFileObject(device, nullptr, rest.data(), USHORT(rest.size() * sizeof(WCHAR)),
+                                 DesiredAccess, KernelMode, &file);
     ObDereferenceObject(device);
     if (related != nullptr)
         ObDereferenceObject(related);

@@ -84,7 +84,7 @@ typedef ULONG DEVICE_TYPE;
 #define FILE_GENERIC_READ                                                                          \
     (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
 #define FILE_GENERIC_WRITE                                                                         \
-    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA |              \
+    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA |             \
      FILE_APPEND_DATA | SYNCHRONIZE)
 
 #define FILE_SHARE_READ 0x00000001
@@ -1001,6 +1001,41 @@ typedef void IO_WORKITEM_ROUTINE_EX(PVOID IoObject, PVOID Context, PIO_WORKITEM 
 typedef IO_WORKITEM_ROUTINE_EX *PIO_WORKITEM_ROUTINE_EX;
 
 // ---------------------------------------------------------------------------------------------
+// Plug and play notifications
+
+typedef enum _IO_NOTIFICATION_EVENT_CATEGORY {
+    EventCategoryReserved,
+    EventCategoryHardwareProfileChange,
+    EventCategoryDeviceInterfaceChange,
+    EventCategoryTargetDeviceChange,
+    EventCategoryKernelSoftRestart
+} IO_NOTIFICATION_EVENT_CATEGORY;
+
+#define PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES 0x00000001
+#define DEVICE_INTERFACE_INCLUDE_NONACTIVE 0x00000001
+
+// What a device-interface callback receives (Event: GUID_DEVICE_INTERFACE_ARRIVAL or _REMOVAL).
+typedef struct _DEVICE_INTERFACE_CHANGE_NOTIFICATION {
+    USHORT Version;
+    USHORT Size;
+    GUID Event;
+    GUID InterfaceClassGuid;
+    PUNICODE_STRING SymbolicLinkName;
+} DEVICE_INTERFACE_CHANGE_NOTIFICATION, *PDEVICE_INTERFACE_CHANGE_NOTIFICATION;
+
+typedef NTSTATUS DRIVER_NOTIFICATION_CALLBACK_ROUTINE(PVOID NotificationStructure, PVOID Context);
+typedef DRIVER_NOTIFICATION_CALLBACK_ROUTINE *PDRIVER_NOTIFICATION_CALLBACK_ROUTINE;
+
+// <wdmguid.h>
+DEFINE_GUID(GUID_DEVICE_INTERFACE_ARRIVAL, 0xcb3a4004, 0x46f0, 0x11d0, 0xb0, 0x8f, 0x00, 0x60, 0x97,
+            0x13, 0x05, 0x3f);
+DEFINE_GUID(GUID_DEVICE_INTERFACE_REMOVAL, 0xcb3a4005, 0x46f0, 0x11d0, 0xb0, 0x8f, 0x00, 0x60, 0x97,
+            0x13, 0x05, 0x3f);
+
+static_assert(sizeof(DEVICE_INTERFACE_CHANGE_NOTIFICATION) == 48,
+              "DEVICE_INTERFACE_CHANGE_NOTIFICATION layout");
+
+// ---------------------------------------------------------------------------------------------
 // Entry points
 
 extern "C" {
@@ -1039,6 +1074,22 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
                       PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
                       ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer, ULONG EaLength);
 PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject);
+
+// Plug and play: device interfaces, their notifications, and the properties of a device.
+NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
+                                   const GUID *InterfaceClassGuid, PUNICODE_STRING ReferenceString,
+                                   PUNICODE_STRING SymbolicLinkName);
+NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
+NTSTATUS IoGetDeviceInterfaces(const GUID *InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject,
+                               ULONG Flags, PWSTR *SymbolicLinkList);
+NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory,
+                                        ULONG EventCategoryFlags, PVOID EventCategoryData,
+                                        PDRIVER_OBJECT DriverObject,
+                                        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine,
+                                        PVOID Context, PVOID *NotificationEntry);
+NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry);
+NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
+                             ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength);
 NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
 NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 
