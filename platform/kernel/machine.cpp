@@ -89,15 +89,19 @@ MachineService &Machine::AddService(const std::string &name,
 void Machine::StopServices()
 {
     for (;;) {
-        std::unique_ptr<MachineService> service;
+        MachineService *service;
         {
             std::lock_guard<std::mutex> guard(servicesLock_);
             if (services_.empty())
                 return;
-            service = std::move(services_.back().second);
-            services_.pop_back();
+            service = services_.back().second.get();
         }
-        service.reset(); // outside the lock: a service's teardown may look others up
+        // Outside the lock, and still registered while it stops: what it calls on its way
+        // down may look it up.
+        delete service;
+        std::lock_guard<std::mutex> guard(servicesLock_);
+        services_.back().second.release();
+        services_.pop_back();
     }
 }
 
