@@ -74,10 +74,15 @@ bool FormatInPinRanges(const PCPIN_DESCRIPTOR &pin, const KSDATAFORMAT &format)
         const KSDATARANGE &range = *ks.DataRanges[i];
         if (!GuidsMatch(range, format))
             continue;
-        bool audio = IsEqualGUIDAligned(range.MajorFormat, KSDATAFORMAT_TYPE_AUDIO) &&
-                     range.FormatSize >= sizeof(KSDATARANGE_AUDIO) &&
-                     WaveFormatOf(format) != nullptr;
-        if (!audio || InAudioRange(reinterpret_cast<const KSDATARANGE_AUDIO &>(range), format))
+        // An audio range limits a wave format (one that must then be whole); other formats
+        // match by their GUIDs alone.
+        const bool audioRange = IsEqualGUIDAligned(range.MajorFormat, KSDATAFORMAT_TYPE_AUDIO) &&
+                                range.FormatSize >= sizeof(KSDATARANGE_AUDIO);
+        const bool waveFormat =
+            IsEqualGUIDAligned(format.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX) ||
+            IsEqualGUIDAligned(format.Specifier, KSDATAFORMAT_SPECIFIER_DSOUND);
+        if (!audioRange || !waveFormat ||
+            InAudioRange(reinterpret_cast<const KSDATARANGE_AUDIO &>(range), format))
             return true;
     }
     return false;
