@@ -175,5 +175,27 @@ TEST_F(DeviceLifecycleTest, AFailingStartLeavesNoSubdeviceNoDriverAndNoLeak)
     EXPECT_TRUE(Has(log_.TakeEvents(), "unload"));
 }
 
+// A reference a driver forgets is reported where it shows: the stream outlives its pin, and what
+// it holds is still allocated when the driver unloads.
+TEST_F(DeviceLifecycleTest, AStreamReferenceLeftBehindIsReported)
+{
+    log_.leakStreamReference = true;
+    std::unique_ptr<sim::KsFilter> filter = PlugAndOpen();
+    CreatePin(*filter).reset();
+    std::vector<host::VerifierReport> leaks = Take(host::VerifierCheck::ObjectLeak);
+    ASSERT_EQ(1u, leaks.size());
+    EXPECT_NE(std::string::npos, leaks[0].message.find("stream of pin 0 still has 1 reference"));
+    filter.reset();
+    EXPECT_EQ(STATUS_SUCCESS, pnp_->Remove(*node_));
+    bool atUnload = false;
+    for (const host::VerifierReport &report : Take(host::VerifierCheck::PoolLeak))
+        atUnload |= report.message.find("'Test'") != std::string::npos &&
+                    report.message.find("left by driver quen_test_wave") != std::string::npos;
+    EXPECT_TRUE(atUnload);
+    attach_.reset();
+    M().PowerOff(); // what is still allocated is reported again at teardown
+    Take(host::VerifierCheck::PoolLeak);
+}
+
 } // namespace
 } // namespace portcls_tests

@@ -391,6 +391,8 @@ CTestMiniport::NewStream(PMINIPORTWAVECYCLICSTREAM *Stream, PUNKNOWN OuterUnknow
         return status;
     }
     Log().Event(Text("new stream ", long(Pin)));
+    if (Log().leakStreamReference)
+        stream->AddRef();
     *Stream = stream;
     *DmaChannel = stream;
     stream->AddRef();

@@ -30,6 +30,7 @@ struct TestLog {
     ULONG starts = 0;                    // start routine calls
     NTSTATUS failStart = STATUS_SUCCESS; // the start routine fails with this, after installing
     bool notifyFromCopyTo = false;       // CopyTo calls the port's Notify (as a USB miniport does)
+    bool leakStreamReference = false;    // NewStream keeps one reference too many
     LONG volume[2] = {0, 0};
     BOOL mute = FALSE;
 
