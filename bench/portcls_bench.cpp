@@ -59,10 +59,9 @@ void BM_RenderPeriod(benchmark::State &state)
     pin->SetState(KSSTATE_RUN);
     const ULONG packets = 1000;
     for (auto _ : state)
-        pin->Stream(false, kPacketBytes, packets, 3,
-                    [](ULONG index, UCHAR *bytes, ULONG length) {
-                        std::memset(bytes, int(index), length);
-                    });
+        pin->Stream(false, kPacketBytes, packets, 3, [](ULONG index, UCHAR *bytes, ULONG length) {
+            std::memset(bytes, int(index), length);
+        });
     state.SetItemsProcessed(state.iterations() * packets);
     state.SetLabel("items: 10 ms periods");
 }

@@ -8,6 +8,15 @@ namespace {
 
 constexpr ULONG kStreamTag = 'mrtS'; // "Strm": the client's packet buffers
 
+KSPROPERTY Request(const GUID &set, ULONG id, ULONG flags)
+{
+    KSPROPERTY property = {};
+    property.Set = set;
+    property.Id = id;
+    property.Flags = flags;
+    return property;
+}
+
 KSP_PIN PinProperty(ULONG pin, ULONG id)
 {
     KSP_PIN property = {};
@@ -75,19 +84,9 @@ NTSTATUS KsFilter::Open(const std::u16string &link, std::unique_ptr<KsFilter> *f
     std::vector<WCHAR> name(link.begin(), link.end());
     UNICODE_STRING objectName = {USHORT(name.size() * sizeof(WCHAR)),
                                  USHORT(name.size() * sizeof(WCHAR)), name.data()};
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_KERNEL_HANDLE, nullptr, nullptr);
-    IO_STATUS_BLOCK status;
     HANDLE handle = nullptr;
-    NTSTATUS result = ZwCreateFile(&handle, GENERIC_READ | GENERIC_WRITE, &attributes, &status,
-                                   nullptr, FILE_ATTRIBUTE_NORMAL, 0, FILE_OPEN, 0, nullptr, 0);
-    if (!NT_SUCCESS(result))
-        return result;
-    std::unique_ptr<KsFilter> made(new KsFilter());
-    result = made->Attach(handle);
-    if (NT_SUCCESS(result))
-        *filter = std::move(made);
-    return result;
+    NTSTATUS status = OpenKsObject(nullptr, objectName, &handle);
+    return NT_SUCCESS(status) ? Adopt(handle, filter) : status;
 }
 
 NTSTATUS KsFilter::PinValue(ULONG pin, ULONG id, ULONG *value)
@@ -98,10 +97,7 @@ NTSTATUS KsFilter::PinValue(ULONG pin, ULONG id, ULONG *value)
 
 NTSTATUS KsFilter::PinCount(ULONG *count)
 {
-    KSPROPERTY property = {};
-    property.Set = KSPROPSETID_Pin;
-    property.Id = KSPROPERTY_PIN_CTYPES;
-    property.Flags = KSPROPERTY_TYPE_GET;
+    KSPROPERTY property = Request(KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, KSPROPERTY_TYPE_GET);
     return Property(property, sizeof property, count, sizeof *count);
 }
 
@@ -151,25 +147,11 @@ NTSTATUS KsFilter::Intersect(ULONG pin, const std::vector<UCHAR> &range, std::ve
 NTSTATUS KsFilter::CreatePin(ULONG pin, const std::vector<UCHAR> &format,
                              std::unique_ptr<KsPin> *made)
 {
-    std::vector<UCHAR> connect(sizeof(KSPIN_CONNECT) + format.size());
+    std::vector<UCHAR> connect = PinConnectRequest(pin, format);
     auto request = reinterpret_cast<PKSPIN_CONNECT>(connect.data());
-    request->Interface.Set = KSINTERFACESETID_Standard;
-    request->Interface.Id = KSINTERFACE_STANDARD_STREAMING;
-    request->Medium.Set = KSMEDIUMSETID_Standard;
-    request->Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
-    request->PinId = pin;
-    request->Priority.PriorityClass = KSPRIORITY_NORMAL;
-    request->Priority.PrioritySubClass = 1;
-    std::memcpy(request + 1, format.data(), format.size());
     HANDLE handle = nullptr;
     NTSTATUS status = KsCreatePin(Handle(), request, GENERIC_READ | GENERIC_WRITE, &handle);
-    if (!NT_SUCCESS(status))
-        return status;
-    std::unique_ptr<KsPin> pinObject(new KsPin());
-    status = pinObject->Attach(handle);
-    if (NT_SUCCESS(status))
-        *made = std::move(pinObject);
-    return status;
+    return NT_SUCCESS(status) ? Adopt(handle, made) : status;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -177,28 +159,22 @@ NTSTATUS KsFilter::CreatePin(ULONG pin, const std::vector<UCHAR> &format,
 
 NTSTATUS KsPin::SetState(KSSTATE state)
 {
-    KSPROPERTY property = {};
-    property.Set = KSPROPSETID_Connection;
-    property.Id = KSPROPERTY_CONNECTION_STATE;
-    property.Flags = KSPROPERTY_TYPE_SET;
+    KSPROPERTY property =
+        Request(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, KSPROPERTY_TYPE_SET);
     return Property(property, sizeof property, &state, sizeof state);
 }
 
 NTSTATUS KsPin::State(KSSTATE *state)
 {
-    KSPROPERTY property = {};
-    property.Set = KSPROPSETID_Connection;
-    property.Id = KSPROPERTY_CONNECTION_STATE;
-    property.Flags = KSPROPERTY_TYPE_GET;
+    KSPROPERTY property =
+        Request(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, KSPROPERTY_TYPE_GET);
     return Property(property, sizeof property, state, sizeof *state);
 }
 
 NTSTATUS KsPin::Position(KSAUDIO_POSITION *position)
 {
-    KSPROPERTY property = {};
-    property.Set = KSPROPSETID_Audio;
-    property.Id = KSPROPERTY_AUDIO_POSITION;
-    property.Flags = KSPROPERTY_TYPE_GET;
+    KSPROPERTY property =
+        Request(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION, KSPROPERTY_TYPE_GET);
     return Property(property, sizeof property, position, sizeof *position);
 }
 
@@ -276,7 +252,32 @@ NTSTATUS KsPin::Stream(bool capture, ULONG packetBytes, ULONG packets, ULONG ahe
 }
 
 // ---------------------------------------------------------------------------------------------
-// Formats
+// Names and formats
+
+std::vector<UCHAR> PinConnectRequest(ULONG pin, const std::vector<UCHAR> &format)
+{
+    std::vector<UCHAR> bytes(sizeof(KSPIN_CONNECT) + format.size());
+    auto request = reinterpret_cast<PKSPIN_CONNECT>(bytes.data());
+    request->Interface.Set = KSINTERFACESETID_Standard;
+    request->Interface.Id = KSINTERFACE_STANDARD_STREAMING;
+    request->Medium.Set = KSMEDIUMSETID_Standard;
+    request->Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
+    request->PinId = pin;
+    request->Priority.PriorityClass = KSPRIORITY_NORMAL;
+    request->Priority.PrioritySubClass = 1;
+    std::memcpy(request + 1, format.data(), format.size());
+    return bytes;
+}
+
+NTSTATUS OpenKsObject(HANDLE root, const UNICODE_STRING &name, HANDLE *handle)
+{
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, const_cast<PUNICODE_STRING>(&name), OBJ_KERNEL_HANDLE,
+                               root, nullptr);
+    IO_STATUS_BLOCK status;
+    return ZwCreateFile(handle, GENERIC_READ | GENERIC_WRITE, &attributes, &status, nullptr,
+                        FILE_ATTRIBUTE_NORMAL, 0, FILE_OPEN, 0, nullptr, 0);
+}
 
 std::vector<UCHAR> PcmFormat(USHORT channels, ULONG rate, USHORT bits)
 {

@@ -35,6 +35,16 @@ public:
 protected:
     KsObjectHandle() = default;
     NTSTATUS Attach(HANDLE handle);
+    // Makes the object of an opened handle (which it then owns, also on failure).
+    template <class T>
+    static NTSTATUS Adopt(HANDLE handle, std::unique_ptr<T> *object)
+    {
+        std::unique_ptr<T> made(new T());
+        NTSTATUS status = made->Attach(handle);
+        if (NT_SUCCESS(status))
+            *object = std::move(made);
+        return status;
+    }
 
 private:
     HANDLE handle_ = nullptr;
@@ -73,6 +83,13 @@ public:
 private:
     friend class KsFilter;
 };
+
+// Opens a KS object by name, relative to `root` when it is given, as a kernel-mode client does
+// (ZwCreateFile, kernel handle). The name's bytes go to the driver as they are.
+NTSTATUS OpenKsObject(HANDLE root, const UNICODE_STRING &name, HANDLE *handle);
+
+// A pin create request's parameters: a standard streaming KSPIN_CONNECT, then the format.
+std::vector<UCHAR> PinConnectRequest(ULONG pin, const std::vector<UCHAR> &format);
 
 // A WAVEFORMATEX PCM format with its KSDATAFORMAT header (KSDATAFORMAT_WAVEFORMATEX).
 std::vector<UCHAR> PcmFormat(USHORT channels, ULONG rate, USHORT bits);

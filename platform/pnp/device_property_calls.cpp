@@ -47,24 +47,24 @@ extern "C" NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject,
                                 "device object");
         return STATUS_INVALID_DEVICE_REQUEST;
     }
+    // Properties the device's Enum key holds, as stored there.
+    static const struct {
+        DEVICE_REGISTRY_PROPERTY property;
+        const char16_t *value;
+    } kEnumValues[] = {{DevicePropertyHardwareID, u"HardwareID"},
+                       {DevicePropertyCompatibleIDs, u"CompatibleIDs"},
+                       {DevicePropertyClassGuid, u"ClassGUID"},
+                       {DevicePropertyDriverKeyName, u"Driver"}};
     std::vector<UCHAR> bytes;
+    for (const auto &known : kEnumValues)
+        if (known.property == DeviceProperty &&
+            !EnumValue(machine, instanceId, known.value, &bytes))
+            return STATUS_OBJECT_NAME_NOT_FOUND;
     switch (DeviceProperty) {
     case DevicePropertyHardwareID:
-        if (!EnumValue(machine, instanceId, u"HardwareID", &bytes))
-            return STATUS_OBJECT_NAME_NOT_FOUND;
-        break;
     case DevicePropertyCompatibleIDs:
-        if (!EnumValue(machine, instanceId, u"CompatibleIDs", &bytes))
-            return STATUS_OBJECT_NAME_NOT_FOUND;
-        break;
     case DevicePropertyClassGuid:
-        if (!EnumValue(machine, instanceId, u"ClassGUID", &bytes))
-            return STATUS_OBJECT_NAME_NOT_FOUND;
-        break;
-    case DevicePropertyDriverKeyName:
-        if (!EnumValue(machine, instanceId, u"Driver", &bytes))
-            return STATUS_OBJECT_NAME_NOT_FOUND;
-        break;
+    case DevicePropertyDriverKeyName: break;
     case DevicePropertyPhysicalDeviceObjectName:
         bytes = Terminated(host::DeviceNameOf(DeviceObject));
         break;

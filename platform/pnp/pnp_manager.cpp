@@ -341,20 +341,23 @@ void PnpManager::RemoveStack(DeviceNode &node)
     }
 }
 
+NTSTATUS PnpManager::Query(DeviceNode &node, UCHAR query, UCHAR cancel)
+{
+    if (node.state != DeviceState::Started)
+        return STATUS_INVALID_DEVICE_STATE;
+    NTSTATUS status = SendPnpRequest(node.pdo, query).status;
+    if (!NT_SUCCESS(status))
+        SendPnpRequest(node.pdo, cancel); // a veto: the device goes on as it was
+    return status;
+}
+
 NTSTATUS PnpManager::Remove(DeviceNode &node)
 {
     NTSTATUS status = STATUS_SUCCESS;
     Run([&] {
-        if (node.state != DeviceState::Started) {
-            status = STATUS_INVALID_DEVICE_STATE;
-            return;
-        }
-        status = SendPnpRequest(node.pdo, IRP_MN_QUERY_REMOVE_DEVICE).status;
-        if (!NT_SUCCESS(status)) {
-            SendPnpRequest(node.pdo, IRP_MN_CANCEL_REMOVE_DEVICE);
-            return;
-        }
-        RemoveStack(node);
+        status = Query(node, IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE);
+        if (NT_SUCCESS(status))
+            RemoveStack(node);
     });
     return status;
 }
@@ -396,15 +399,9 @@ NTSTATUS PnpManager::Rebalance(DeviceNode &node)
 {
     NTSTATUS status = STATUS_SUCCESS;
     Run([&] {
-        if (node.state != DeviceState::Started) {
-            status = STATUS_INVALID_DEVICE_STATE;
+        status = Query(node, IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE);
+        if (!NT_SUCCESS(status))
             return;
-        }
-        status = SendPnpRequest(node.pdo, IRP_MN_QUERY_STOP_DEVICE).status;
-        if (!NT_SUCCESS(status)) {
-            SendPnpRequest(node.pdo, IRP_MN_CANCEL_STOP_DEVICE);
-            return;
-        }
         SendPnpRequest(node.pdo, IRP_MN_STOP_DEVICE);
         node.state = DeviceState::Stopped;
         status = StartStack(node);

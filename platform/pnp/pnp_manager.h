@@ -111,6 +111,8 @@ private:
     void UnloadDriver(LoadedDriver &driver, bool entered);
     NTSTATUS StartStack(DeviceNode &node);
     void RemoveStack(DeviceNode &node);
+    // A query-remove or query-stop; a veto is cancelled and returned.
+    NTSTATUS Query(DeviceNode &node, UCHAR query, UCHAR cancel);
     void DeviceFilesClosed(PDEVICE_OBJECT device);
     NTSTATUS SetSystemPower(SYSTEM_POWER_STATE state);
 

@@ -112,18 +112,12 @@ NTSTATUS WaveCyclicPin::DeviceControl(PIRP irp)
     }
     case IOCTL_KS_WRITE_STREAM: return StreamIo(irp, false);
     case IOCTL_KS_READ_STREAM: return StreamIo(irp, true);
-    case IOCTL_KS_RESET_STATE: {
-        std::vector<StreamPacket *> taken;
-        KIRQL irql;
-        KeAcquireSpinLock(&lock_, &irql);
-        TakeQueuedLocked(&taken);
-        KeReleaseSpinLock(&lock_, irql);
-        CompletePackets(taken, STATUS_CANCELLED);
+    case IOCTL_KS_RESET_STATE: // what is queued is cancelled, as at cleanup
+        Cleanup();
         irp->IoStatus.Status = STATUS_SUCCESS;
         irp->IoStatus.Information = 0;
         IoCompleteRequest(irp, IO_NO_INCREMENT);
         return STATUS_SUCCESS;
-    }
     default:
         irp->IoStatus.Status = STATUS_INVALID_DEVICE_REQUEST;
         irp->IoStatus.Information = 0;

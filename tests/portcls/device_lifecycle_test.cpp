@@ -74,6 +74,19 @@ TEST_F(DeviceLifecycleTest, ArrivalInstallsLoadsAndStartsAndRemovalUnloads)
     EXPECT_EQ(4u, Dword(M(), u"\\Registry\\Machine\\SOFTWARE\\ZEL\\Sample Device Performance",
                         u"param1"));
 
+    // What the PnP manager tells of the device: its ids, the name of its PDO.
+    ULONG size = 0;
+    EXPECT_EQ(STATUS_BUFFER_TOO_SMALL,
+              IoGetDeviceProperty(node->pdo, DevicePropertyHardwareID, 0, nullptr, &size));
+    std::vector<WCHAR> ids(size / sizeof(WCHAR));
+    ASSERT_EQ(STATUS_SUCCESS,
+              IoGetDeviceProperty(node->pdo, DevicePropertyHardwareID, size, ids.data(), &size));
+    EXPECT_EQ(u"USB\\VID_2FC3&PID_D003&REV_0100", host::ToU16(ids.data()));
+    std::vector<WCHAR> name(64);
+    ASSERT_EQ(STATUS_SUCCESS, IoGetDeviceProperty(node->pdo, DevicePropertyPhysicalDeviceObjectName,
+                                                  128, name.data(), &size));
+    EXPECT_EQ(host::DeviceNameOf(node->pdo), host::ToU16(name.data()));
+
     // The subdevice's interfaces: audio, render and capture, all named for "Wave".
     for (const GUID *category : {&KSCATEGORY_AUDIO, &KSCATEGORY_RENDER, &KSCATEGORY_CAPTURE}) {
         std::vector<std::u16string> links = sim::KsFilter::Interfaces(*category);

@@ -21,27 +21,13 @@ NTSTATUS CreateRaw(sim::KsFilter &filter, const std::vector<UCHAR> &parameters, 
     objectName.Buffer = reinterpret_cast<PWCHAR>(name.data());
     objectName.Length = USHORT(sizeof kPin + parameters.size());
     objectName.MaximumLength = USHORT(name.size());
-    OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &objectName, OBJ_KERNEL_HANDLE, filter.Handle(),
-                               nullptr);
-    IO_STATUS_BLOCK status;
-    return ZwCreateFile(pin, GENERIC_WRITE, &attributes, &status, nullptr, 0, 0, FILE_OPEN, 0,
-                        nullptr, 0);
+    return sim::OpenKsObject(filter.Handle(), objectName, pin);
 }
 
 // A valid render pin request: KSPIN_CONNECT, then a 48 kHz 16-bit stereo format.
 std::vector<UCHAR> ValidRequest()
 {
-    std::vector<UCHAR> format = sim::PcmFormat(2, kMaxRate, 16);
-    std::vector<UCHAR> bytes(sizeof(KSPIN_CONNECT) + format.size());
-    auto connect = reinterpret_cast<PKSPIN_CONNECT>(bytes.data());
-    connect->Interface.Set = KSINTERFACESETID_Standard;
-    connect->Interface.Id = KSINTERFACE_STANDARD_STREAMING;
-    connect->Medium.Set = KSMEDIUMSETID_Standard;
-    connect->Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
-    connect->PinId = kRenderPin;
-    std::memcpy(bytes.data() + sizeof(KSPIN_CONNECT), format.data(), format.size());
-    return bytes;
+    return sim::PinConnectRequest(kRenderPin, sim::PcmFormat(2, kMaxRate, 16));
 }
 
 PKSPIN_CONNECT Connect(std::vector<UCHAR> &bytes)

@@ -92,4 +92,24 @@ protected:
     host::DeviceNode *node_ = nullptr;
 };
 
+// The same with the device plugged and its filter open from the start.
+class OpenFilterTest : public PortClsTest {
+protected:
+    void SetUp() override
+    {
+        PortClsTest::SetUp();
+        filter_ = PlugAndOpen();
+        ASSERT_NE(nullptr, filter_);
+    }
+    void TearDown() override
+    {
+        pin_.reset();
+        filter_.reset();
+        PortClsTest::TearDown();
+    }
+
+    std::unique_ptr<sim::KsFilter> filter_;
+    std::unique_ptr<sim::KsPin> pin_;
+};
+
 } // namespace portcls_tests

@@ -65,21 +65,7 @@ constexpr ULONG kGet = KSPROPERTY_TYPE_GET;
 constexpr ULONG kSet = KSPROPERTY_TYPE_SET;
 constexpr ULONG kBasic = KSPROPERTY_TYPE_BASICSUPPORT;
 
-class PropertyDispatchTest : public PortClsTest {
-protected:
-    void SetUp() override
-    {
-        PortClsTest::SetUp();
-        filter_ = PlugAndOpen();
-        ASSERT_NE(nullptr, filter_);
-    }
-    void TearDown() override
-    {
-        filter_.reset();
-        PortClsTest::TearDown();
-    }
-    std::unique_ptr<sim::KsFilter> filter_;
-};
+class PropertyDispatchTest : public OpenFilterTest {};
 
 TEST_F(PropertyDispatchTest, VerbsSetsIdsAndSizesOfTheFilterSets)
 {

@@ -41,21 +41,8 @@ std::vector<std::vector<UCHAR>> Bursts(const std::vector<UCHAR> &played)
     return bursts;
 }
 
-class StreamTest : public PortClsTest {
+class StreamTest : public OpenFilterTest {
 protected:
-    void SetUp() override
-    {
-        PortClsTest::SetUp();
-        filter_ = PlugAndOpen();
-        ASSERT_NE(nullptr, filter_);
-    }
-    void TearDown() override
-    {
-        pin_.reset();
-        filter_.reset();
-        PortClsTest::TearDown();
-    }
-
     // Writes `packets` packets of client data starting at byte `from`.
     NTSTATUS Render(ULONG packets, ULONGLONG from = 0)
     {
@@ -71,9 +58,6 @@ protected:
         std::lock_guard<std::mutex> guard(log_.lock);
         return log_.played;
     }
-
-    std::unique_ptr<sim::KsFilter> filter_;
-    std::unique_ptr<sim::KsPin> pin_;
 };
 
 TEST_F(StreamTest, RenderPlaysEveryClientByteOnceAndInOrderWithSilenceAround)

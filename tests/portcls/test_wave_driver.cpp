@@ -1,5 +1,7 @@
 #include "test_wave_driver.h"
 
+#include "ks_client.h"
+
 #include <ks.h>
 #include <ksmedia.h>
 
@@ -223,16 +225,9 @@ DEFINE_PCAUTOMATION_TABLE_PROP(kFilterTable, kFilterProperties);
 
 KSDATARANGE_AUDIO MakeRange()
 {
-    KSDATARANGE_AUDIO range = {};
-    range.DataRange.FormatSize = sizeof range;
-    range.DataRange.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    range.DataRange.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    range.DataRange.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
-    range.MaximumChannels = kMaxChannels;
-    range.MinimumBitsPerSample = kMinBits;
-    range.MaximumBitsPerSample = kMaxBits;
-    range.MinimumSampleFrequency = kMinRate;
-    range.MaximumSampleFrequency = kMaxRate;
+    KSDATARANGE_AUDIO range;
+    std::vector<UCHAR> bytes = sim::PcmRange(kMaxChannels, kMinBits, kMaxBits, kMinRate, kMaxRate);
+    std::memcpy(&range, bytes.data(), sizeof range);
     return range;
 }
 
