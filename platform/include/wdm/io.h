@@ -36,7 +36,6 @@ typedef struct _FAST_IO_DISPATCH *PFAST_IO_DISPATCH;
 typedef struct _IO_SECURITY_CONTEXT *PIO_SECURITY_CONTEXT;
 typedef struct _SECTION_OBJECT_POINTERS *PSECTION_OBJECT_POINTERS;
 typedef struct _IO_COMPLETION_CONTEXT *PIO_COMPLETION_CONTEXT;
-typedef struct _CM_RESOURCE_LIST *PCM_RESOURCE_LIST;
 typedef struct _POWER_SEQUENCE *PPOWER_SEQUENCE;
 typedef PVOID PSECURITY_DESCRIPTOR;
 typedef ULONG LCID;
@@ -339,6 +338,154 @@ typedef struct _DEVICE_CAPABILITIES {
     ULONG D2Latency;
     ULONG D3Latency;
 } DEVICE_CAPABILITIES, *PDEVICE_CAPABILITIES;
+
+typedef enum {
+    DevicePropertyDeviceDescription = 0x0,
+    DevicePropertyHardwareID = 0x1,
+    DevicePropertyCompatibleIDs = 0x2,
+    DevicePropertyBootConfiguration = 0x3,
+    DevicePropertyBootConfigurationTranslated = 0x4,
+    DevicePropertyClassName = 0x5,
+    DevicePropertyClassGuid = 0x6,
+    DevicePropertyDriverKeyName = 0x7,
+    DevicePropertyManufacturer = 0x8,
+    DevicePropertyFriendlyName = 0x9,
+    DevicePropertyLocationInformation = 0xa,
+    DevicePropertyPhysicalDeviceObjectName = 0xb,
+    DevicePropertyBusTypeGuid = 0xc,
+    DevicePropertyLegacyBusType = 0xd,
+    DevicePropertyBusNumber = 0xe,
+    DevicePropertyEnumeratorName = 0xf,
+    DevicePropertyAddress = 0x10,
+    DevicePropertyUINumber = 0x11,
+    DevicePropertyInstallState = 0x12,
+    DevicePropertyRemovalPolicy = 0x13,
+    DevicePropertyResourceRequirements = 0x14,
+    DevicePropertyAllocatedResources = 0x15,
+    DevicePropertyContainerID = 0x16
+} DEVICE_REGISTRY_PROPERTY;
+
+// ---------------------------------------------------------------------------------------------
+// Hardware resources (IRP_MN_START_DEVICE) and DMA parameters
+
+typedef LARGE_INTEGER PHYSICAL_ADDRESS, *PPHYSICAL_ADDRESS;
+typedef ULONG_PTR KAFFINITY;
+typedef struct _DMA_ADAPTER *PADAPTER_OBJECT;
+
+typedef enum _INTERFACE_TYPE {
+    InterfaceTypeUndefined = -1,
+    Internal,
+    Isa,
+    Eisa,
+    MicroChannel,
+    TurboChannel,
+    PCIBus,
+    VMEBus,
+    NuBus,
+    PCMCIABus,
+    CBus,
+    MPIBus,
+    MPSABus,
+    ProcessorInternal,
+    InternalPowerBus,
+    PNPISABus,
+    PNPBus,
+    Vmcs,
+    ACPIBus,
+    MaximumInterfaceType
+} INTERFACE_TYPE,
+    *PINTERFACE_TYPE;
+
+typedef UCHAR CM_RESOURCE_TYPE;
+#define CmResourceTypeNull 0
+#define CmResourceTypePort 1
+#define CmResourceTypeInterrupt 2
+#define CmResourceTypeMemory 3
+#define CmResourceTypeDma 4
+#define CmResourceTypeDeviceSpecific 5
+#define CmResourceTypeBusNumber 6
+#define CmResourceTypeMemoryLarge 7
+#define CmResourceTypeNonArbitrated 128
+#define CmResourceTypeConfigData 128
+#define CmResourceTypeDevicePrivate 129
+#define CmResourceTypePcCardConfig 130
+#define CmResourceTypeMfCardConfig 131
+
+// Packed to 4 bytes, as in the WDK: 20 bytes on x64.
+#pragma pack(push, 4)
+typedef struct _CM_PARTIAL_RESOURCE_DESCRIPTOR {
+    UCHAR Type;
+    UCHAR ShareDisposition;
+    USHORT Flags;
+    union {
+        struct {
+            PHYSICAL_ADDRESS Start;
+            ULONG Length;
+        } Generic, Port, Memory;
+        struct {
+            ULONG Level;
+            ULONG Vector;
+            KAFFINITY Affinity;
+        } Interrupt;
+        struct {
+            ULONG Channel;
+            ULONG Port;
+            ULONG Reserved1;
+        } Dma;
+        struct {
+            ULONG Data[3];
+        } DevicePrivate;
+        struct {
+            ULONG Start;
+            ULONG Length;
+            ULONG Reserved;
+        } BusNumber;
+        struct {
+            ULONG DataSize;
+            ULONG Reserved1;
+            ULONG Reserved2;
+        } DeviceSpecificData;
+    } u;
+} CM_PARTIAL_RESOURCE_DESCRIPTOR, *PCM_PARTIAL_RESOURCE_DESCRIPTOR;
+#pragma pack(pop)
+
+typedef struct _CM_PARTIAL_RESOURCE_LIST {
+    USHORT Version;
+    USHORT Revision;
+    ULONG Count;
+    CM_PARTIAL_RESOURCE_DESCRIPTOR PartialDescriptors[1];
+} CM_PARTIAL_RESOURCE_LIST, *PCM_PARTIAL_RESOURCE_LIST;
+
+typedef struct _CM_FULL_RESOURCE_DESCRIPTOR {
+    INTERFACE_TYPE InterfaceType;
+    ULONG BusNumber;
+    CM_PARTIAL_RESOURCE_LIST PartialResourceList;
+} CM_FULL_RESOURCE_DESCRIPTOR, *PCM_FULL_RESOURCE_DESCRIPTOR;
+
+typedef struct _CM_RESOURCE_LIST {
+    ULONG Count;
+    CM_FULL_RESOURCE_DESCRIPTOR List[1];
+} CM_RESOURCE_LIST, *PCM_RESOURCE_LIST;
+
+typedef enum _DMA_WIDTH {
+    Width8Bits,
+    Width16Bits,
+    Width32Bits,
+    Width64Bits,
+    WidthNoWrap,
+    MaximumDmaWidth
+} DMA_WIDTH,
+    *PDMA_WIDTH;
+
+typedef enum _DMA_SPEED {
+    Compatible,
+    TypeA,
+    TypeB,
+    TypeC,
+    TypeF,
+    MaximumDmaSpeed
+} DMA_SPEED,
+    *PDMA_SPEED;
 
 // A driver-to-driver interface returned by IRP_MN_QUERY_INTERFACE; specific interfaces extend it.
 typedef void INTERFACE_REFERENCE(PVOID Context);
@@ -712,6 +859,11 @@ static_assert(offsetof(DRIVER_OBJECT, MajorFunction) == 0x70, "DRIVER_OBJECT lay
 static_assert(sizeof(FILE_OBJECT) == 0xd8, "FILE_OBJECT layout");
 static_assert(offsetof(FILE_OBJECT, FileName) == 0x58, "FILE_OBJECT layout");
 static_assert(sizeof(DEVICE_CAPABILITIES) == 0x40, "DEVICE_CAPABILITIES layout");
+static_assert(sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR) == 20,
+              "CM_PARTIAL_RESOURCE_DESCRIPTOR layout");
+static_assert(sizeof(CM_PARTIAL_RESOURCE_LIST) == 28, "CM_PARTIAL_RESOURCE_LIST layout");
+static_assert(sizeof(CM_FULL_RESOURCE_DESCRIPTOR) == 36, "CM_FULL_RESOURCE_DESCRIPTOR layout");
+static_assert(sizeof(CM_RESOURCE_LIST) == 40, "CM_RESOURCE_LIST layout");
 static_assert(sizeof(INTERFACE) == 0x20, "INTERFACE layout");
 static_assert(sizeof(IO_STACK_LOCATION) == 0x48, "IO_STACK_LOCATION layout");
 static_assert(offsetof(IO_STACK_LOCATION, Parameters.DeviceIoControl.IoControlCode) == 0x18,
