@@ -132,7 +132,8 @@ NTSTATUS CAdapterUsbAudio::AllocateRenderTransfers()
         }
         MmBuildMdlForNonPagedPool(transfer->Mdl);
         transfer->Adapter = this;
-        InsertTailList(&FreeRenderTransferList, &transfer->Link);
+        ExInterlockedInsertTailList(&FreeRenderTransferList, &transfer->Link,
+                                    &FreeRenderTransferLock);
         ++RenderTransferCount;
     }
     if (RenderTransferCount == 0) {
@@ -145,9 +146,10 @@ NTSTATUS CAdapterUsbAudio::AllocateRenderTransfers()
 void CAdapterUsbAudio::DeleteRenderTransfers()
 {
     // Every transfer is back on the free list: none is in flight.
-    while (!IsListEmpty(&FreeRenderTransferList)) {
-        auto transfer =
-            CONTAINING_RECORD(RemoveHeadList(&FreeRenderTransferList), ADAPTER_TRANSFER, Link);
+    PLIST_ENTRY link;
+    while ((link = ExInterlockedRemoveHeadList(&FreeRenderTransferList,
+                                               &FreeRenderTransferLock)) != nullptr) {
+        auto transfer = CONTAINING_RECORD(link, ADAPTER_TRANSFER, Link);
         IoFreeMdl(transfer->Mdl);
         ExFreePoolWithTag(transfer->Buffer, USBA_POOL_TAG);
         ExFreeToNPagedLookasideList(&TransferList, transfer);
@@ -178,7 +180,8 @@ void CAdapterUsbAudio::SendRenderTransfer()
     // The chain waits: its slot goes back to the semaphore, a partly filled transfer to the head
     // of the free list.
     if (transfer != nullptr) {
-        InsertHeadList(&FreeRenderTransferList, &transfer->Link);
+        ExInterlockedInsertHeadList(&FreeRenderTransferList, &transfer->Link,
+                                    &FreeRenderTransferLock);
     }
     KeReleaseSemaphore(&Streams[ADAPTER_RENDER].SlotSemaphore, IO_NO_INCREMENT, 1, FALSE);
     KeReleaseInStackQueuedSpinLock(&lockHandle);
@@ -193,11 +196,11 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
         (KeReadStateEvent(&render.StopEvent) != 0 && IsRenderQueueEmpty())) {
         return FALSE;
     }
-    if (IsListEmpty(&FreeRenderTransferList)) {
+    PLIST_ENTRY link = ExInterlockedRemoveHeadList(&FreeRenderTransferList, &FreeRenderTransferLock);
+    if (link == nullptr) {
         return FALSE;
     }
-    ADAPTER_TRANSFER *transfer =
-        CONTAINING_RECORD(RemoveHeadList(&FreeRenderTransferList), ADAPTER_TRANSFER, Link);
+    ADAPTER_TRANSFER *transfer = CONTAINING_RECORD(link, ADAPTER_TRANSFER, Link);
     *Taken = transfer;
     if (transfer->Size == 0) {
         if (!running) {
@@ -343,12 +346,12 @@ void CAdapterUsbAudio::RenderTransferComplete(NTSTATUS Status, ULONG Bytes, PVOI
         adapter->NoteDeviceGone(FALSE, Status);
         adapter->RequestReset(FALSE, NT_SUCCESS(Status) ? STATUS_UNSUCCESSFUL : Status);
     }
-    KLOCK_QUEUE_HANDLE lockHandle;
-    KeAcquireInStackQueuedSpinLock(&adapter->RenderStreamLock, &lockHandle);
+    // Not the render stream lock: the stack may complete a transfer inside its submission,
+    // which holds that lock.
     transfer->Size = 0;
     transfer->Filled = 0;
-    InsertTailList(&adapter->FreeRenderTransferList, &transfer->Link);
-    KeReleaseInStackQueuedSpinLock(&lockHandle);
+    ExInterlockedInsertTailList(&adapter->FreeRenderTransferList, &transfer->Link,
+                                &adapter->FreeRenderTransferLock);
     // The slot waits in the semaphore for the thread's next refill.
     KeReleaseSemaphore(&render.SlotSemaphore, IO_NO_INCREMENT, 1, FALSE);
     adapter->InFlightDecrement(FALSE);
@@ -382,12 +385,14 @@ void CAdapterUsbAudio::RecoverRender()
     KLOCK_QUEUE_HANDLE lockHandle;
     KeAcquireInStackQueuedSpinLock(&RenderStreamLock, &lockHandle);
     // A fragment filled before the failure would play out of place afterwards.
+    KeAcquireSpinLockAtDpcLevel(&FreeRenderTransferLock);
     for (PLIST_ENTRY link = FreeRenderTransferList.Flink; link != &FreeRenderTransferList;
          link = link->Flink) {
         ADAPTER_TRANSFER *transfer = CONTAINING_RECORD(link, ADAPTER_TRANSFER, Link);
         transfer->Size = 0;
         transfer->Filled = 0;
     }
+    KeReleaseSpinLockFromDpcLevel(&FreeRenderTransferLock);
     PMINIPORTUSBAUDIONOTIFY miniport = Miniport;
     if (IsAsioMode(FALSE)) {
         // The ASIO cycle starts over from the next output-ready.

@@ -66,6 +66,7 @@ CAdapterUsbAudio::CAdapterUsbAudio(PUNKNOWN UnknownOuter)
                                     USBA_POOL_TAG, 0);
     KeInitializeSpinLock(&RenderStreamLock);
     InitializeListHead(&FreeRenderTransferList);
+    KeInitializeSpinLock(&FreeRenderTransferLock);
     KeInitializeSemaphore(&FeedbackSlotSemaphore, ADAPTER_FEEDBACK_READS, ADAPTER_FEEDBACK_READS);
     KeInitializeSpinLock(&AccumulationLock);
     KeInitializeSpinLock(&CaptureScheduleLock);

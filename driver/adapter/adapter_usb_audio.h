@@ -6,9 +6,10 @@
 //
 // Stream control (format changes, start, pause, release, native DSD switching, power changes)
 // is serialised by the stream-control mutex. Locks of the streaming path, in the order they
-// may be taken: the render stream lock, then the render queue lock or a feedback lock of the
-// USB layer; the capture queue lock; the in-flight locks, the accumulation lock and the capture
-// schedule lock take no other lock.
+// may be taken: the render stream lock, then the render queue lock, the free render transfer
+// lock, the accumulation lock or a feedback lock of the USB layer; the capture queue lock. The
+// in-flight locks and the capture schedule lock take no other lock. Completion routines never
+// take the render stream lock: the USB stack may complete a transfer inside its submission.
 #pragma once
 
 #include "quen_driver_platform.h"
@@ -274,8 +275,9 @@ private:
     NPAGED_LOOKASIDE_LIST TransferList;
 
     // Render.
-    KSPIN_LOCK RenderStreamLock; // queued spin lock: free transfers, transfer submission
-    LIST_ENTRY FreeRenderTransferList;
+    KSPIN_LOCK RenderStreamLock; // queued spin lock: sizing, filling and submitting transfers
+    LIST_ENTRY FreeRenderTransferList; // interlocked, with FreeRenderTransferLock
+    KSPIN_LOCK FreeRenderTransferLock;
     ULONG RenderTransferCount; // contexts the render thread owns: the slot limit
     volatile LONG RenderSlotCount;
     volatile LONG RenderQueuedBytes;
