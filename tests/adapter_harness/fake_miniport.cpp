@@ -140,10 +140,8 @@ void FakeMiniport::WriteRender(ULONG bytes)
     while (bytes != 0) {
         const ULONG offset = ULONG(s.clientTotal % size);
         const ULONG piece = ULONG(std::min<ULONGLONG>(bytes, size - offset));
-        for (ULONG i = 0; i < piece; i += blockAlign, ++s.nextFrame) {
-            for (ULONG b = 0; b < blockAlign; ++b)
-                s.ring[offset + i + b] = SourceByte(s.nextFrame, b);
-        }
+        for (ULONG i = 0; i < piece; i += blockAlign, ++s.nextFrame)
+            SourceFrame(s.nextFrame, &s.ring[offset + i], blockAlign);
         adapter_->QueueRenderBuffer(s.ring.data() + offset, piece);
         s.clientTotal += piece;
         bytes -= piece;

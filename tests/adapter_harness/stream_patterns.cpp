@@ -1,11 +1,14 @@
 #include "adapter_harness/stream_patterns.h"
 
+#include <cstring>
+
 namespace adapter_harness {
 
-UCHAR SourceByte(ULONGLONG frame, ULONG byteInFrame)
+void SourceFrame(ULONGLONG frame, UCHAR *out, ULONG bytes)
 {
-    const ULONGLONG x = (frame * 0x9E3779B97F4A7C15ull) ^ (byteInFrame * 0xC2B2AE3D27D4EB4Full);
-    return static_cast<UCHAR>(x >> 29);
+    const ULONGLONG x = frame * 0x9E3779B97F4A7C15ull + 0x632BE59BD9B4E019ull;
+    for (ULONG b = 0; b < bytes; ++b)
+        out[b] = static_cast<UCHAR>(x >> (8 * (b & 7))) ^ static_cast<UCHAR>(b * 0x3B);
 }
 
 void RenderChecker::FormatChanged(const devices::PlaybackFormat &format)
@@ -13,19 +16,20 @@ void RenderChecker::FormatChanged(const devices::PlaybackFormat &format)
     frameBytes_ = format.FrameBytes();
 }
 
-bool RenderChecker::Matches(const UCHAR *frame, ULONGLONG index) const
+bool RenderChecker::Matches(const UCHAR *frame, ULONGLONG index)
 {
     const ULONG clientSample = client_.bits / 8;
     const ULONG deviceSample = deviceBits_ / 8;
     const ULONG padding = deviceSample - clientSample;
+    SourceFrame(index, source_, client_.BlockAlign());
     for (ULONG channel = 0; channel < client_.channels; ++channel) {
         const UCHAR *sample = frame + channel * deviceSample;
-        for (ULONG b = 0; b < deviceSample; ++b) {
-            const UCHAR expected =
-                b < padding ? 0 : SourceByte(index, channel * clientSample + b - padding);
-            if (sample[b] != expected)
+        for (ULONG b = 0; b < padding; ++b) {
+            if (sample[b] != 0)
                 return false;
         }
+        if (memcmp(sample + padding, source_ + channel * clientSample, clientSample) != 0)
+            return false;
     }
     return true;
 }

@@ -19,8 +19,9 @@ struct ClientFormat {
     ULONG BlockAlign() const { return channels * (bits / 8); }
 };
 
-// Byte `byteInFrame` of render source frame `frame`.
-UCHAR SourceByte(ULONGLONG frame, ULONG byteInFrame);
+// Render source frame `frame` into `bytes` bytes: every byte a function of the frame number and
+// its place, so that a lost, repeated or shifted frame shows.
+void SourceFrame(ULONGLONG frame, UCHAR *out, ULONG bytes);
 
 // Compares every frame the device plays with the source converted to the device's container:
 // each sample's bytes at the top of its slot, zero bytes below. Frames of silence the engine put
@@ -41,13 +42,14 @@ public:
     ULONGLONG DeviceSilenceFrames() const { return deviceSilence_; }
 
 private:
-    bool Matches(const UCHAR *frame, ULONGLONG index) const;
+    bool Matches(const UCHAR *frame, ULONGLONG index);
     bool IsSilence(const UCHAR *frame) const;
 
     const ClientFormat client_;
     const ULONG deviceBits_;
     const bool allowSilence_;
     ULONG frameBytes_ = 0;
+    UCHAR source_[64] = {};
     ULONGLONG next_ = 0;
     ULONGLONG mismatches_ = 0;
     ULONGLONG engineSilence_ = 0;

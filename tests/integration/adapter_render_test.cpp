@@ -61,4 +61,48 @@ INSTANTIATE_TEST_SUITE_P(Rvd3, RenderFormatTest, ::testing::ValuesIn(Rvd3Formats
                                     std::to_string(info.param.bits) + "bit";
                          });
 
+
+// Ten minutes with the device clock 1000 ppm fast, then 1000 ppm slow: the feedback keeps the
+// device's FIFO from running dry or over, and what it plays is exactly what was written.
+class RenderDriftTest : public AdapterTest, public ::testing::WithParamInterface<RenderCase> {};
+
+TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
+{
+    constexpr ULONGLONG kHalfMs = 5 * 60 * 1000;
+    const RenderCase c = GetParam();
+    devices::Rvd3Options options;
+    options.capture = false;
+    options.streaming.clockOffsetPpm = 1000;
+    Start(std::make_shared<devices::Rvd3Model>(options));
+    const ClientFormat format{2, c.bits, c.rate};
+    RenderChecker checker(format, c.deviceBits);
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
+    Miniport().Service();
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    rig_->Play(kHalfMs);
+    rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { d.SetClockOffsetPpm(-1000); return 0; });
+    rig_->Play(kHalfMs);
+
+    const auto counters =
+        rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
+    EXPECT_EQ(0u, counters.underruns);
+    EXPECT_EQ(0u, counters.overruns);
+    EXPECT_EQ(0u, counters.silenceFrames);
+    EXPECT_EQ(0u, checker.Mismatches());
+    EXPECT_EQ(counters.framesPlayed, checker.FramesMatched());
+    // The device played at its own clock, ten minutes' worth.
+    EXPECT_NEAR(double(c.rate) * 600, double(counters.framesPlayed), double(c.rate) * 0.1);
+    EXPECT_TRUE(Miniport().StreamErrors().empty());
+    Miniport().Close(false);
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(nullptr); return 0; });
+}
+
+INSTANTIATE_TEST_SUITE_P(Rvd3, RenderDriftTest,
+                         ::testing::Values(RenderCase{48000, 24, 32}, RenderCase{384000, 32, 32}),
+                         [](const ::testing::TestParamInfo<RenderCase> &info) {
+                             return std::to_string(info.param.rate) + "Hz" +
+                                    std::to_string(info.param.bits) + "bit";
+                         });
+
 } // namespace
