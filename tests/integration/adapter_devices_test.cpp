@@ -1,0 +1,63 @@
+// Render through the adapter into the other ways a USB audio function clocks its stream: full
+// speed with 3-byte 10.14 feedback, Audio Class 1.0 with a synch endpoint, and a render clock
+// that follows the capture stream (implicit feedback). A minute each, every frame in order.
+#include "adapter_harness/adapter_test.h"
+
+#include "devices/test_devices.h"
+
+#include <functional>
+
+namespace {
+
+using namespace adapter_harness;
+
+constexpr ULONGLONG kRunMs = 60 * 1000;
+
+struct DeviceCase {
+    const char *name;
+    std::function<std::unique_ptr<devices::StreamingAudioDeviceModel>(
+        const devices::StreamingOptions &)>
+        make;
+    ClientFormat format;
+    ULONG deviceBits;
+};
+
+class DeviceRenderTest : public AdapterTest, public ::testing::WithParamInterface<DeviceCase> {};
+
+TEST_P(DeviceRenderTest, PlaysAMinuteBitExact)
+{
+    const DeviceCase &c = GetParam();
+    devices::StreamingOptions options;
+    options.clockOffsetPpm = 300;
+    Start(c.make(options));
+    RenderChecker checker(c.format, c.deviceBits);
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, c.format));
+    Miniport().Service();
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    rig_->Play(kRunMs);
+
+    const auto counters =
+        rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
+    EXPECT_EQ(0u, counters.underruns);
+    EXPECT_EQ(0u, counters.overruns);
+    EXPECT_EQ(0u, counters.malformedPackets);
+    EXPECT_EQ(0u, checker.Mismatches());
+    EXPECT_EQ(counters.framesPlayed, checker.FramesMatched());
+    EXPECT_NEAR(double(c.format.rate) * kRunMs / 1000, double(counters.framesPlayed),
+                c.format.rate * 0.1);
+    EXPECT_TRUE(Miniport().StreamErrors().empty());
+    Miniport().Close(false);
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(nullptr); return 0; });
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OtherClocks, DeviceRenderTest,
+    ::testing::Values(
+        DeviceCase{"FullSpeedFeedback1014", devices::MakeFullSpeedUac2Device, {2, 24, 96000}, 24},
+        DeviceCase{"AudioClass1SynchEndpoint", devices::MakeUac1SynchEndpointDevice,
+                   {2, 16, 44100}, 16},
+        DeviceCase{"ImplicitFeedback", devices::MakeImplicitFeedbackDevice, {2, 24, 48000}, 32}),
+    [](const ::testing::TestParamInfo<DeviceCase> &info) { return info.param.name; });
+
+} // namespace
