@@ -1,6 +1,6 @@
 // CAdapterUsbAudio: the render and capture queues. The stream hands the engine regions of its
 // cyclic buffer: data to play (render) or room for captured data (capture). Entries come from a
-// lookaside list; a region that finds none is dropped and the stream's position lags.
+// lookaside list; a region that finds none is dropped, and the stream is told.
 //
 // The render queue takes entries from producers that may already hold the render stream lock
 // (the ASIO path queues from inside a notification), so it has its own lock and interlocked
@@ -10,12 +10,16 @@
 
 #include "driver_trace.h"
 
-ADAPTER_QUEUE_ENTRY *CAdapterUsbAudio::AllocateQueueEntry(PUCHAR Start, ULONG Length)
+ADAPTER_QUEUE_ENTRY *CAdapterUsbAudio::AllocateQueueEntry(BOOLEAN Capture, PUCHAR Start,
+                                                          ULONG Length)
 {
     auto entry =
         static_cast<ADAPTER_QUEUE_ENTRY *>(ExAllocateFromNPagedLookasideList(&QueueEntryList));
     if (entry == nullptr) {
+        // The region is lost to the stream (a capture region for good: nothing hands it back),
+        // so the stream hears of it.
         QuenTrace(TRACE_LEVEL_ERROR, "no queue entry: %lu bytes dropped", Length);
+        ReportStreamError(Capture, STATUS_INSUFFICIENT_RESOURCES);
         return nullptr;
     }
     entry->Start = Start;
@@ -33,7 +37,7 @@ STDMETHODIMP_(void) CAdapterUsbAudio::QueueRenderBuffer(PUCHAR Start, ULONG Leng
     if (Start == nullptr || length == 0) {
         return;
     }
-    ADAPTER_QUEUE_ENTRY *entry = AllocateQueueEntry(Start, length);
+    ADAPTER_QUEUE_ENTRY *entry = AllocateQueueEntry(FALSE, Start, length);
     if (entry == nullptr) {
         return;
     }
@@ -49,7 +53,7 @@ STDMETHODIMP_(void) CAdapterUsbAudio::QueueCaptureBuffer(PUCHAR Start, ULONG Len
     if (Start == nullptr || length == 0) {
         return;
     }
-    ADAPTER_QUEUE_ENTRY *entry = AllocateQueueEntry(Start, length);
+    ADAPTER_QUEUE_ENTRY *entry = AllocateQueueEntry(TRUE, Start, length);
     if (entry == nullptr) {
         return;
     }

@@ -195,7 +195,7 @@ private:
     void WaitForStopStreamThreads();
 
     // ---- Queues (adapter_queues.cpp) ------------------------------------------------------------
-    ADAPTER_QUEUE_ENTRY *AllocateQueueEntry(PUCHAR Start, ULONG Length);
+    ADAPTER_QUEUE_ENTRY *AllocateQueueEntry(BOOLEAN Capture, PUCHAR Start, ULONG Length);
     // The head of the render queue, or null; called under the render stream lock.
     ADAPTER_QUEUE_ENTRY *RenderQueueHead();
     BOOLEAN IsRenderQueueEmpty();
