@@ -43,6 +43,21 @@ NTSTATUS FakeMiniport::Open(bool capture, const ClientFormat &format)
     return STATUS_SUCCESS;
 }
 
+NTSTATUS FakeMiniport::ChangeFormat(bool capture, const ClientFormat &format)
+{
+    Stream &s = stream(capture);
+    if (s.state == StreamState::Run || s.state == StreamState::Closed)
+        return STATUS_INVALID_DEVICE_REQUEST;
+    const NTSTATUS status =
+        adapter_->ChangeFormat(capture, format.channels, format.bits, format.rate);
+    if (!NT_SUCCESS(status))
+        return status;
+    s.format = format;
+    s.ring.assign(CyclicBufferBytes(format), 0);
+    ResetPositions(s);
+    return STATUS_SUCCESS;
+}
+
 void FakeMiniport::ResetPositions(Stream &s)
 {
     s.engineTotal = 0;

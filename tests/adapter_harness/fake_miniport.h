@@ -26,6 +26,9 @@ public:
 
     // The stream of a direction, following the WaveCyclic stream's state steps.
     NTSTATUS Open(bool capture, const ClientFormat &format);
+    // The stream's SetFormat: refused while it runs; otherwise the adapter's ChangeFormat and a
+    // new buffer for the new format.
+    NTSTATUS ChangeFormat(bool capture, const ClientFormat &format);
     // PAUSE -> RUN (from STOP through ACQUIRE and PAUSE). The status of the adapter's start.
     NTSTATUS Run(bool capture);
     void Pause(bool capture); // RUN -> PAUSE
