@@ -70,7 +70,6 @@ VOID CAdapterUsbAudio::StreamInThread(PVOID Context)
     if (capture.DeviceGone == 0) {
         adapter->Usb.ResetPipe(adapter->Usb.CaptureInterface->DataPipe);
     }
-    adapter->ResetInterface(TRUE);
     KeSetEvent(&capture.ExitEvent, IO_NO_INCREMENT, FALSE);
     PsTerminateSystemThread(STATUS_SUCCESS);
 }

@@ -390,6 +390,19 @@ STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::StopStream(BOOLEAN Capture)
     PAGED_CODE();
     // The stream starts over at the beginning of its buffer: what was queued is stale.
     FlushQueue(Capture);
+    // A paused stream kept its setting, so that the device played out what it had been sent; a
+    // stopped one gives the bus bandwidth back.
+    LockStreamControl();
+    if (IsImplicitMode()) {
+        if (!Streams[ADAPTER_RENDER].Started && !Streams[ADAPTER_CAPTURE].Started) {
+            WaitForStopStreamThreads();
+            ResetInterfaces();
+        }
+    } else if (!IsThreadRunning(Capture)) {
+        WaitForStopStreamThread(Capture);
+        ResetInterface(Capture);
+    }
+    UnlockStreamControl();
     return STATUS_SUCCESS;
 }
 

@@ -70,7 +70,10 @@ NTSTATUS FakeMiniport::Run(bool capture)
     Stream &s = stream(capture);
     if (s.state == StreamState::Run || s.state == StreamState::Closed)
         return STATUS_SUCCESS;
+    // On its way through PAUSE the port fills the render buffer.
     s.state = StreamState::Pause;
+    if (!capture)
+        ServiceRender();
     NTSTATUS status = adapter_->StartStream(capture);
     if (!NT_SUCCESS(status))
         return status;
@@ -166,7 +169,7 @@ void FakeMiniport::WriteRender(ULONG bytes)
 void FakeMiniport::ServiceRender()
 {
     Stream &s = render_;
-    if (s.state != StreamState::Pause && s.state != StreamState::Run)
+    if ((s.state != StreamState::Pause && s.state != StreamState::Run) || starving_)
         return;
     const ULONG blockAlign = s.format.BlockAlign();
     const ULONGLONG position = s.engineTotal;

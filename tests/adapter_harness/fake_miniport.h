@@ -2,7 +2,8 @@
 // will: each stream owns a client cyclic buffer, hands its regions to the adapter's queues
 // (render: data written ahead of the play position; capture: room behind the read position),
 // follows the positions the engine reports and walks the adapter through the KS states. The
-// client side (the port writing and reading the buffers) runs when the test calls Service().
+// client side (the port writing and reading the buffers) runs when the test calls Service(),
+// and, as the port fills a render buffer in PAUSE, on the way to RUN.
 //
 // Positions are kept as running byte counts; the engine's pointer reports are folded into
 // them. The engine calls in from its threads and USB completions, so what it touches is atomic
@@ -36,6 +37,8 @@ public:
     void Close(bool capture); // down to STOP, then released
     StreamState State(bool capture) const { return stream(capture).state; }
     void SetAsioMode(bool capture, bool asio) { stream(capture).asio = asio; }
+    // The render side stops writing (a client that falls behind) until told otherwise.
+    void SetStarving(bool starving) { starving_ = starving; }
     // The device's capture format, for checking what capture delivers.
     void SetDeviceCaptureFormat(const devices::CaptureFormat &format) { deviceCapture_ = format; }
 
@@ -100,6 +103,7 @@ private:
     IAdapterUsbAudio *adapter_;
     Stream render_;
     Stream capture_;
+    bool starving_ = false;
     devices::CaptureFormat deviceCapture_;
     CaptureChecker captureCheck_;
     mutable std::mutex errorsLock_;

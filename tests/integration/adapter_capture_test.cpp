@@ -23,7 +23,6 @@ TEST_P(CaptureTest, DeliversTheDeviceRampWithoutAGap)
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(true, format));
     if (duplex) {
         ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
-        Miniport().Service();
         ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     }
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(true));

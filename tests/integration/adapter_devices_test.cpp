@@ -1,6 +1,7 @@
 // Render through the adapter into the other ways a USB audio function clocks its stream: full
-// speed with 3-byte 10.14 feedback, Audio Class 1.0 with a synch endpoint, and a render clock
-// that follows the capture stream (implicit feedback). A minute each, every frame in order.
+// speed with 3-byte 10.14 feedback, Audio Class 1.0 with a synch endpoint, a render clock that
+// follows the capture stream (implicit feedback), and an adaptive endpoint without feedback
+// (whose packets carry their length). A minute each, every frame in order.
 #include "adapter_harness/adapter_test.h"
 
 #include "devices/test_devices.h"
@@ -33,7 +34,6 @@ TEST_P(DeviceRenderTest, PlaysAMinuteBitExact)
     RenderChecker checker(c.format, c.deviceBits);
     rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, c.format));
-    Miniport().Service();
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(kRunMs);
 
@@ -57,7 +57,14 @@ INSTANTIATE_TEST_SUITE_P(
         DeviceCase{"FullSpeedFeedback1014", devices::MakeFullSpeedUac2Device, {2, 24, 96000}, 24},
         DeviceCase{"AudioClass1SynchEndpoint", devices::MakeUac1SynchEndpointDevice,
                    {2, 16, 44100}, 16},
-        DeviceCase{"ImplicitFeedback", devices::MakeImplicitFeedbackDevice, {2, 24, 48000}, 32}),
+        DeviceCase{"ImplicitFeedback", devices::MakeImplicitFeedbackDevice, {2, 24, 48000}, 32},
+        // No feedback at all: the rate's pattern paces an adaptive endpoint.
+        DeviceCase{"NoFeedbackLengthPrefixed",
+                   [](const devices::StreamingOptions &) {
+                       return devices::MakeLengthPrefixedQuirkDevice();
+                   },
+                   {2, 16, 44100},
+                   16}),
     [](const ::testing::TestParamInfo<DeviceCase> &info) { return info.param.name; });
 
 } // namespace

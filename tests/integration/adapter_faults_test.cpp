@@ -28,7 +28,6 @@ protected:
     {
         ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, kFormat));
         ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(true, kFormat));
-        Miniport().Service();
     }
     void RunBoth()
     {

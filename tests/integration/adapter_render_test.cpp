@@ -4,6 +4,7 @@
 #include "adapter_harness/adapter_test.h"
 
 #include "devices/rvd3_model.h"
+#include "devices/test_devices.h"
 
 #include <vector>
 
@@ -29,7 +30,6 @@ TEST_P(RenderFormatTest, EveryFrameReachesTheDeviceInOrder)
     RenderChecker checker(format, c.deviceBits);
     rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
-    Miniport().Service();
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(300);
     const auto counters =
@@ -78,7 +78,6 @@ TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
     RenderChecker checker(format, c.deviceBits);
     rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
-    Miniport().Service();
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(kHalfMs);
     rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { d.SetClockOffsetPpm(-1000); return 0; });
@@ -103,6 +102,115 @@ INSTANTIATE_TEST_SUITE_P(Rvd3, RenderDriftTest,
                          [](const ::testing::TestParamInfo<RenderCase> &info) {
                              return std::to_string(info.param.rate) + "Hz" +
                                     std::to_string(info.param.bits) + "bit";
+                         });
+
+
+class RenderStateTest : public AdapterTest {
+protected:
+    // Starts render with the device's output checked (engine silence allowed or not).
+    RenderChecker &StartRender(std::shared_ptr<devices::StreamingAudioDeviceModel> device,
+                               bool asio, bool allowSilence)
+    {
+        Start(std::move(device));
+        checker_ = std::make_unique<RenderChecker>(kFormat, 16, allowSilence);
+        rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+            d.AttachSink(checker_.get());
+            return 0;
+        });
+        Miniport().SetAsioMode(false, asio);
+        EXPECT_EQ(STATUS_SUCCESS, Miniport().Open(false, kFormat));
+        EXPECT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+        rig_->Play(200);
+        return *checker_;
+    }
+    void TearDown() override
+    {
+        if (rig_ != nullptr) {
+            Miniport().Close(false);
+            rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) {
+                d.AttachSink(nullptr);
+                return 0;
+            });
+        }
+        AdapterTest::TearDown();
+    }
+    static std::shared_ptr<devices::StreamingAudioDeviceModel> Rvd3()
+    {
+        devices::Rvd3Options options;
+        options.capture = false;
+        return std::make_shared<devices::Rvd3Model>(options);
+    }
+
+    const ClientFormat kFormat{2, 16, 48000};
+    std::unique_ptr<RenderChecker> checker_;
+};
+
+TEST_F(RenderStateTest, PauseHoldsThePositionAndLosesNothing)
+{
+    const RenderChecker &checker = StartRender(Rvd3(), false, false);
+    Miniport().Pause(false);
+    rig_->Play(50); // what was in flight plays out
+    const ULONGLONG position = Miniport().RenderPosition();
+    rig_->Play(200);
+    EXPECT_EQ(position, Miniport().RenderPosition());
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    rig_->Play(200);
+    EXPECT_GT(Miniport().RenderPosition(), position);
+    // Everything written before the pause played, in order, then the rest.
+    EXPECT_EQ(0u, checker.Mismatches());
+    EXPECT_GT(checker.FramesMatched(), kFormat.rate * 3 / 10);
+}
+
+TEST_F(RenderStateTest, StarvationPlaysSilenceOnceAndMovesThePositionByIt)
+{
+    const RenderChecker &checker = StartRender(Rvd3(), false, true);
+    // The buffer holds 480 ms; the client stays away longer than that.
+    Miniport().SetStarving(true);
+    ULONGLONG last = Miniport().RenderPosition();
+    for (int i = 0; i < 140; ++i) {
+        rig_->Play(5);
+        const ULONGLONG position = Miniport().RenderPosition();
+        EXPECT_GE(position, last);
+        // The position runs at the device's pace, never ahead of it.
+        EXPECT_LE(position - last, 2 * 5 * kFormat.rate / 1000 * kFormat.BlockAlign());
+        last = position;
+    }
+    Miniport().SetStarving(false);
+    rig_->Play(200);
+    EXPECT_EQ(0u, checker.Mismatches());
+    EXPECT_GT(checker.EngineSilenceFrames(), 0u);
+    const auto counters =
+        rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
+    EXPECT_EQ(0u, counters.underruns);
+    EXPECT_TRUE(Miniport().StreamErrors().empty());
+}
+
+class AsioRenderTest : public RenderStateTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(AsioRenderTest, ALateHostPausesTheTransfersUntilItsNextHalf)
+{
+    const bool feedback = GetParam();
+    const RenderChecker &checker =
+        StartRender(feedback ? Rvd3()
+                             : std::shared_ptr<devices::StreamingAudioDeviceModel>(
+                                   devices::MakeLengthPrefixedQuirkDevice()),
+                    true, true);
+    const ULONGLONG flowing = Miniport().RenderPosition();
+    EXPECT_GT(flowing, 0u);
+    Miniport().SetStarving(true);
+    rig_->Play(100);
+    const ULONGLONG stalled = Miniport().RenderPosition();
+    rig_->Play(100);
+    EXPECT_EQ(stalled, Miniport().RenderPosition());
+    Miniport().SetStarving(false);
+    rig_->Play(200);
+    EXPECT_GT(Miniport().RenderPosition(), stalled);
+    EXPECT_EQ(0u, checker.Mismatches());
+}
+
+INSTANTIATE_TEST_SUITE_P(FeedbackAndPlain, AsioRenderTest, ::testing::Values(true, false),
+                         [](const ::testing::TestParamInfo<bool> &info) {
+                             return info.param ? "ExplicitFeedback" : "NoFeedback";
                          });
 
 } // namespace
