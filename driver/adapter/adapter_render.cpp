@@ -5,9 +5,10 @@
 //
 // A slot is one chain of transfers: a unit in the render slot semaphore, or a transfer in
 // flight. The thread turns a unit into a transfer while the stream runs; a completed transfer
-// gives its unit back to the semaphore, so every refill is made on the thread, at its
-// priority, and a chain that cannot go on waits in the semaphore instead of ending. There are
-// never more slots than transfer contexts.
+// refills its slot at once from its completion, so no refill waits for a thread or a work item.
+// A chain that cannot go on (the stream paused, an ASIO host late, a failure) gives its unit
+// back to the semaphore instead of ending, and the thread takes it up again. There are never
+// more slots than transfer contexts.
 #include "adapter/adapter_usb_audio.h"
 
 #include "adapter/frame_conversion.h"
@@ -95,10 +96,10 @@ void CAdapterUsbAudio::FinishRenderThread()
 {
     PAGED_CODE();
     ADAPTER_STREAM &render = Streams[ADAPTER_RENDER];
-    // What is in flight plays out; what is still queued waits for the next run.
+    // What is in flight plays out; what is still queued waits for the next run, and the
+    // interface keeps its setting until the stream stops.
     WaitForIdle(FALSE, render.TransfersInFlight * render.FramesPerTransfer + kDrainMarginMs);
     DeleteRenderTransfers();
-    ResetInterface(FALSE);
 }
 
 NTSTATUS CAdapterUsbAudio::AllocateRenderTransfers()
@@ -278,8 +279,10 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
         return FALSE;
     }
     transfer->StartFrame = CurrentFrame();
+    RenderSubmitter = KeGetCurrentThread();
     const NTSTATUS status =
         Usb.SubmitRenderTransfer(transfer->Mdl, transfer->Size, RenderTransferComplete, transfer);
+    RenderSubmitter = nullptr;
     if (!NT_SUCCESS(status)) {
         QuenTrace(TRACE_LEVEL_ERROR, "submission failed, status 0x%08lX", status);
         RequestReset(FALSE, status);
@@ -346,13 +349,17 @@ void CAdapterUsbAudio::RenderTransferComplete(NTSTATUS Status, ULONG Bytes, PVOI
         adapter->NoteDeviceGone(FALSE, Status);
         adapter->RequestReset(FALSE, NT_SUCCESS(Status) ? STATUS_UNSUCCESSFUL : Status);
     }
-    // Not the render stream lock: the stack may complete a transfer inside its submission,
-    // which holds that lock.
     transfer->Size = 0;
     transfer->Filled = 0;
     ExInterlockedInsertTailList(&adapter->FreeRenderTransferList, &transfer->Link,
                                 &adapter->FreeRenderTransferLock);
-    // The slot waits in the semaphore for the thread's next refill.
+    // The chain goes on from here, with nothing to wait for; but a transfer the stack completed
+    // inside its own submission finds the render stream lock held by that submission, so its
+    // slot goes to the thread, as does the slot of a failed one.
+    if (NT_SUCCESS(Status) && Bytes != 0 && adapter->RenderSubmitter != KeGetCurrentThread()) {
+        adapter->SendRenderTransfer();
+        return;
+    }
     KeReleaseSemaphore(&render.SlotSemaphore, IO_NO_INCREMENT, 1, FALSE);
     adapter->InFlightDecrement(FALSE);
 }

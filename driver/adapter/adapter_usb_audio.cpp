@@ -40,7 +40,8 @@ CUSBAudioTerminal *StreamingTerminalOfChain(const UsbAudioFilterElement *Element
 
 CAdapterUsbAudio::CAdapterUsbAudio(PUNKNOWN UnknownOuter)
     : CUnknown(UnknownOuter), DeviceObject(nullptr), Miniport(nullptr), PowerState(PowerDeviceD0),
-      FilterDescriptor(), NativeDsdSupported(FALSE), RenderTransferCount(0), RenderSlotCount(0),
+      FilterDescriptor(), NativeDsdSupported(FALSE), RenderSubmitter(nullptr), RenderTransferCount(0),
+      RenderSlotCount(0),
       RenderQueuedBytes(0), FeedbackErrorCount(0), FeedbackFallback(0),
       AccumulatedCaptureFrames(0), CaptureNextStartFrame(0), CaptureRestart(TRUE),
       LastToggleCounter(0), LastReadyCounter(0), ToggleFrame(0), ReadyFrame(0),

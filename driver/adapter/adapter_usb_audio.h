@@ -278,6 +278,8 @@ private:
     KSPIN_LOCK RenderStreamLock; // queued spin lock: sizing, filling and submitting transfers
     LIST_ENTRY FreeRenderTransferList; // interlocked, with FreeRenderTransferLock
     KSPIN_LOCK FreeRenderTransferLock;
+    // The thread inside a render submission (under the render stream lock), or null.
+    PKTHREAD volatile RenderSubmitter;
     ULONG RenderTransferCount; // contexts the render thread owns: the slot limit
     volatile LONG RenderSlotCount;
     volatile LONG RenderQueuedBytes;

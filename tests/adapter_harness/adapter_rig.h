@@ -16,8 +16,8 @@ namespace adapter_harness {
 class AdapterRig {
 public:
     static constexpr int kPort = 1;
-    // How often the fake port services its buffers.
-    static constexpr ULONG kServiceMs = 5;
+    // How often the fake port services its buffers (the port's usual notification interval).
+    static constexpr ULONG kServiceMs = 10;
 
     AdapterRig(host::Machine &machine, std::shared_ptr<devices::StreamingAudioDeviceModel> device);
     // Closes the streams, releases the adapter (whose destructor waits for the USB layer) and

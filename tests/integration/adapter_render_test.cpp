@@ -167,12 +167,13 @@ TEST_F(RenderStateTest, StarvationPlaysSilenceOnceAndMovesThePositionByIt)
     // The buffer holds 480 ms; the client stays away longer than that.
     Miniport().SetStarving(true);
     ULONGLONG last = Miniport().RenderPosition();
-    for (int i = 0; i < 140; ++i) {
-        rig_->Play(5);
+    for (int i = 0; i < 70; ++i) {
+        rig_->Play(AdapterRig::kServiceMs);
         const ULONGLONG position = Miniport().RenderPosition();
         EXPECT_GE(position, last);
         // The position runs at the device's pace, never ahead of it.
-        EXPECT_LE(position - last, 2 * 5 * kFormat.rate / 1000 * kFormat.BlockAlign());
+        EXPECT_LE(position - last,
+                  2 * AdapterRig::kServiceMs * kFormat.rate / 1000 * kFormat.BlockAlign());
         last = position;
     }
     Miniport().SetStarving(false);
