@@ -26,7 +26,7 @@ void RenderAndCapture(benchmark::State &state)
         host::ThreadAttachment attach(machine, "benchmark");
         AdapterRig rig(machine, std::make_shared<devices::Rvd3Model>());
         if (!NT_SUCCESS(rig.Init()) || !NT_SUCCESS(rig.Miniport().Open(false, format)) ||
-            !NT_SUCCESS(rig.Miniport().Open(true, {2, 24, format.rate})) ||
+            !NT_SUCCESS(rig.Miniport().Open(true, format)) ||
             !NT_SUCCESS(rig.Miniport().Run(false)) || !NT_SUCCESS(rig.Miniport().Run(true))) {
             state.SkipWithError("the streams did not start");
             return;

@@ -25,7 +25,6 @@ VOID CAdapterUsbAudio::StreamInThread(PVOID Context)
 {
     PAGED_CODE();
     auto adapter = static_cast<CAdapterUsbAudio *>(Context);
-    KeSetPriorityThread(KeGetCurrentThread(), LOW_REALTIME_PRIORITY);
     ADAPTER_STREAM &capture = adapter->Streams[ADAPTER_CAPTURE];
     PVOID commands[] = {&capture.StopEvent, &capture.ResetEvent, &capture.RunEvent};
     for (;;) {

@@ -42,8 +42,6 @@ VOID CAdapterUsbAudio::StreamOutThread(PVOID Context)
 void CAdapterUsbAudio::RunRenderThread(BOOLEAN ExplicitFeedback)
 {
     PAGED_CODE();
-    // Refills must never wait behind ordinary work: 32 ms of audio is all the device holds.
-    KeSetPriorityThread(KeGetCurrentThread(), LOW_REALTIME_PRIORITY);
     ADAPTER_STREAM &render = Streams[ADAPTER_RENDER];
     PVOID units[] = {&render.SlotSemaphore, &FeedbackSlotSemaphore};
     PVOID commands[] = {&render.StopEvent, &render.ResetEvent, &render.RunEvent};
@@ -279,7 +277,7 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
         return FALSE;
     }
     transfer->StartFrame = CurrentFrame();
-    RenderSubmitter = KeGetCurrentThread();
+    RenderSubmitter = PsGetCurrentThreadId();
     const NTSTATUS status =
         Usb.SubmitRenderTransfer(transfer->Mdl, transfer->Size, RenderTransferComplete, transfer);
     RenderSubmitter = nullptr;
@@ -356,7 +354,7 @@ void CAdapterUsbAudio::RenderTransferComplete(NTSTATUS Status, ULONG Bytes, PVOI
     // The chain goes on from here, with nothing to wait for; but a transfer the stack completed
     // inside its own submission finds the render stream lock held by that submission, so its
     // slot goes to the thread, as does the slot of a failed one.
-    if (NT_SUCCESS(Status) && Bytes != 0 && adapter->RenderSubmitter != KeGetCurrentThread()) {
+    if (NT_SUCCESS(Status) && Bytes != 0 && adapter->RenderSubmitter != PsGetCurrentThreadId()) {
         adapter->SendRenderTransfer();
         return;
     }

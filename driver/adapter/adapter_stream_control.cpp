@@ -495,6 +495,9 @@ NTSTATUS CAdapterUsbAudio::StartStreamThread(BOOLEAN Capture)
         ZwClose(handle);
         return status;
     }
+    // Neither direction's transfers may wait behind ordinary work: 32 ms of audio is all the
+    // device holds.
+    KeSetPriorityThread(static_cast<PKTHREAD>(thread), LOW_REALTIME_PRIORITY);
     InterlockedExchangePointer(reinterpret_cast<PVOID volatile *>(&stream.Thread), thread);
     ZwClose(handle);
     return STATUS_SUCCESS;

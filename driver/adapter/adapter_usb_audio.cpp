@@ -1,7 +1,12 @@
 // CAdapterUsbAudio: construction and destruction, the COM interfaces, device start and the
 // questions the miniport asks about the device's formats and rates.
-#include "adapter/adapter_usb_audio.h"
+#include "quen_driver_platform.h"
 
+// The adapter's and the miniport's interface ids live here.
+#include <initguid.h>
+#include "adapter/adapter_usb_audio_interface.h"
+
+#include "adapter/adapter_usb_audio.h"
 #include "driver_trace.h"
 #include "function/audio_streaming_interface.h"
 #include "function/usb_audio_clock_entity.h"

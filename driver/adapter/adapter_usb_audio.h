@@ -279,7 +279,7 @@ private:
     LIST_ENTRY FreeRenderTransferList; // interlocked, with FreeRenderTransferLock
     KSPIN_LOCK FreeRenderTransferLock;
     // The thread inside a render submission (under the render stream lock), or null.
-    PKTHREAD volatile RenderSubmitter;
+    HANDLE volatile RenderSubmitter;
     ULONG RenderTransferCount; // contexts the render thread owns: the slot limit
     volatile LONG RenderSlotCount;
     volatile LONG RenderQueuedBytes;
