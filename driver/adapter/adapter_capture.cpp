@@ -64,8 +64,8 @@ VOID CAdapterUsbAudio::StreamInThread(PVOID Context)
     if (capture.DeviceGone == 0 && capture.InFlight != 0) {
         adapter->AbortPipes(TRUE);
     }
-    adapter->WaitForIdle(TRUE, capture.TransfersInFlight * capture.FramesPerTransfer +
-                                   kDrainMarginMs);
+    adapter->WaitForIdle(TRUE,
+                         capture.TransfersInFlight * capture.FramesPerTransfer + kDrainMarginMs);
     if (capture.DeviceGone == 0) {
         adapter->Usb.ResetPipe(adapter->Usb.CaptureInterface->DataPipe);
     }
@@ -120,10 +120,9 @@ ULONG CAdapterUsbAudio::NextCaptureStartFrame()
 void CAdapterUsbAudio::SendCaptureTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer)
 {
     ADAPTER_STREAM &capture = Streams[ADAPTER_CAPTURE];
-    const BOOLEAN wanted =
-        KeReadStateEvent(&capture.StopEvent) == 0 && KeReadStateEvent(&capture.ResetEvent) == 0 &&
-        capture.DeviceGone == 0 &&
-        (IsImplicitMode() || KeReadStateEvent(&capture.RunEvent) != 0);
+    const BOOLEAN wanted = KeReadStateEvent(&capture.StopEvent) == 0 &&
+                           KeReadStateEvent(&capture.ResetEvent) == 0 && capture.DeviceGone == 0 &&
+                           (IsImplicitMode() || KeReadStateEvent(&capture.RunEvent) != 0);
     if (wanted) {
         const ULONG length = capture.BytesPerTransfer;
         if (Buffer == nullptr && length != 0) {

@@ -144,9 +144,9 @@ NTSTATUS CAdapterUsbAudio::PropertyHandlerBasicSupport_Volume(PPCPROPERTY_REQUES
                                   sizeof(KSPROPERTY_MEMBERSHEADER) +
                                   ULONG(channels) * sizeof(KSPROPERTY_STEPPING_LONG);
     PUCHAR members;
-    const NTSTATUS status = BasicSupportDescription(
-        PropertyRequest, PROPERTY_ACCESS_GET_SET, descriptionSize, &KSPROPTYPESETID_General, VT_I4,
-        1, &members);
+    const NTSTATUS status =
+        BasicSupportDescription(PropertyRequest, PROPERTY_ACCESS_GET_SET, descriptionSize,
+                                &KSPROPTYPESETID_General, VT_I4, 1, &members);
     if (!NT_SUCCESS(status) || members == nullptr) {
         return status;
     }
@@ -180,9 +180,9 @@ NTSTATUS CAdapterUsbAudio::PropertyHandler_Mute(PPCPROPERTY_REQUEST PropertyRequ
     const LONG channels = LogicalChannels(FeatureUnit->GetChannelCount());
     if ((PropertyRequest->Verb & KSPROPERTY_TYPE_BASICSUPPORT) != 0) {
         PUCHAR members;
-        const NTSTATUS status = BasicSupportDescription(
-            PropertyRequest, PROPERTY_ACCESS_GET_SET, kMuteDescriptionSize,
-            &KSPROPTYPESETID_General, VT_BOOL, 1, &members);
+        const NTSTATUS status =
+            BasicSupportDescription(PropertyRequest, PROPERTY_ACCESS_GET_SET, kMuteDescriptionSize,
+                                    &KSPROPTYPESETID_General, VT_BOOL, 1, &members);
         if (NT_SUCCESS(status) && members != nullptr) {
             auto header = reinterpret_cast<PKSPROPERTY_MEMBERSHEADER>(members);
             header->MembersFlags = KSPROPERTY_MEMBER_VALUES;

@@ -40,7 +40,8 @@ STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::QueryPowerChangeState(POWER_STATE NewS
     return STATUS_SUCCESS;
 }
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::QueryDeviceCapabilities(PDEVICE_CAPABILITIES PowerDeviceCaps)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::QueryDeviceCapabilities(PDEVICE_CAPABILITIES PowerDeviceCaps)
 {
     if (PowerDeviceCaps == nullptr) {
         return STATUS_INVALID_PARAMETER;

@@ -120,8 +120,8 @@ void CAdapterUsbAudio::FlushCaptureQueue()
     }
     KeReleaseInStackQueuedSpinLock(&lockHandle);
     while (!IsListEmpty(&flushed)) {
-        ExFreeToNPagedLookasideList(
-            &QueueEntryList, CONTAINING_RECORD(RemoveHeadList(&flushed), ADAPTER_QUEUE_ENTRY, Link));
+        ExFreeToNPagedLookasideList(&QueueEntryList, CONTAINING_RECORD(RemoveHeadList(&flushed),
+                                                                       ADAPTER_QUEUE_ENTRY, Link));
     }
 }
 

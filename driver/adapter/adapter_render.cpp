@@ -51,9 +51,9 @@ void CAdapterUsbAudio::RunRenderThread(BOOLEAN ExplicitFeedback)
             WaitForStop(FALSE);
             break;
         }
-        const NTSTATUS wait = KeWaitForMultipleObjects(ExplicitFeedback ? 2 : 1, units, WaitAny,
-                                                       Executive, KernelMode, FALSE, nullptr,
-                                                       nullptr);
+        const NTSTATUS wait =
+            KeWaitForMultipleObjects(ExplicitFeedback ? 2 : 1, units, WaitAny, Executive,
+                                     KernelMode, FALSE, nullptr, nullptr);
         RenderUnit unit = RenderUnitNone;
         if (wait == STATUS_WAIT_0) {
             unit = RenderUnitSlot;
@@ -146,8 +146,8 @@ void CAdapterUsbAudio::DeleteRenderTransfers()
 {
     // Every transfer is back on the free list: none is in flight.
     PLIST_ENTRY link;
-    while ((link = ExInterlockedRemoveHeadList(&FreeRenderTransferList,
-                                               &FreeRenderTransferLock)) != nullptr) {
+    while ((link = ExInterlockedRemoveHeadList(&FreeRenderTransferList, &FreeRenderTransferLock)) !=
+           nullptr) {
         auto transfer = CONTAINING_RECORD(link, ADAPTER_TRANSFER, Link);
         IoFreeMdl(transfer->Mdl);
         ExFreePoolWithTag(transfer->Buffer, USBA_POOL_TAG);
@@ -195,7 +195,8 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
         (KeReadStateEvent(&render.StopEvent) != 0 && IsRenderQueueEmpty())) {
         return FALSE;
     }
-    PLIST_ENTRY link = ExInterlockedRemoveHeadList(&FreeRenderTransferList, &FreeRenderTransferLock);
+    PLIST_ENTRY link =
+        ExInterlockedRemoveHeadList(&FreeRenderTransferList, &FreeRenderTransferLock);
     if (link == nullptr) {
         return FALSE;
     }

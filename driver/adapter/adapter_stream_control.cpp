@@ -79,10 +79,8 @@ void CAdapterUsbAudio::ReadTransferParameters(BOOLEAN Capture)
     PAGED_CODE();
     PERFORMANCE_PARAMETERS parameters;
     RtlZeroMemory(&parameters, sizeof(parameters));
-    ReadPerformanceParameters(UsbDirection(Capture) == USB_AUDIO_DIRECTION_CAPTURE
-                                  ? PERFORMANCE_DIRECTION_CAPTURE
-                                  : PERFORMANCE_DIRECTION_RENDER,
-                              &parameters);
+    ReadPerformanceParameters(
+        Capture ? PERFORMANCE_DIRECTION_CAPTURE : PERFORMANCE_DIRECTION_RENDER, &parameters);
     ADAPTER_STREAM &stream = StreamOf(Capture);
     stream.FramesPerTransfer =
         Capture ? parameters.CaptureFramesPerTransfer : parameters.RenderFramesPerTransfer;
@@ -92,16 +90,16 @@ void CAdapterUsbAudio::ReadTransferParameters(BOOLEAN Capture)
 
 // ---- Formats ----------------------------------------------------------------------------------
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::SetFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits,
-                                                   ULONG Rate)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::SetFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate)
 {
     PAGED_CODE();
     FlushQueue(Capture);
     return ChangeFormat(Capture, Channels, Bits, Rate);
 }
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::ChangeFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits,
-                                                      ULONG Rate)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::ChangeFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate)
 {
     PAGED_CODE();
     if (!IsStreamableFormat(Channels, Bits, Rate)) {
@@ -188,6 +186,14 @@ STDMETHODIMP_(void) CAdapterUsbAudio::ReleaseStream(BOOLEAN Capture)
 STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::StartStream(BOOLEAN Capture)
 {
     PAGED_CODE();
+    LockStreamControl();
+    const NTSTATUS status = StartStreamLocked(Capture);
+    UnlockStreamControl();
+    return status;
+}
+
+NTSTATUS CAdapterUsbAudio::StartStreamLocked(BOOLEAN Capture)
+{
     const BOOLEAN implicit = IsImplicitMode();
     if (!implicit) {
         WaitForStopStreamThread(Capture);
@@ -196,33 +202,21 @@ STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::StartStream(BOOLEAN Capture)
     if (!asio && IsDsdOnly(Capture)) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
-    if (!asio) {
-        // The WaveCyclic port delivers PCM. A device without native DSD has nothing to switch;
-        // one that another stream keeps in DSD mode cannot play this one.
-        const NTSTATUS status = SetDsdNativeMode(0);
+    if (!asio && NativeDsdSupported) {
+        // The WaveCyclic port delivers PCM; a device that another stream keeps in native DSD
+        // mode cannot play it.
+        const NTSTATUS status = SetDsdNativeModeLocked(0);
         if (status == STATUS_DEVICE_BUSY) {
             return status;
         }
     }
-    NTSTATUS status;
-    LockStreamControl();
     if (implicit) {
-        status = StartImplicitStreamsLocked(Capture);
-    } else {
-        status = StartStreamLocked(Capture);
+        return StartImplicitStreamsLocked(Capture);
     }
-    UnlockStreamControl();
-    return status;
-}
-
-NTSTATUS CAdapterUsbAudio::StartStreamLocked(BOOLEAN Capture)
-{
     ADAPTER_STREAM &stream = StreamOf(Capture);
     if (stream.ClientFormat.BytesPerFrame == 0) {
         return STATUS_INVALID_DEVICE_STATE;
     }
-    // Another caller may have started this direction since the wait above.
-    WaitForStopStreamThread(Capture);
     ReadTransferParameters(Capture);
     PrepareDirection(Capture);
     NTSTATUS status = SelectStreamFormat(Capture);
@@ -348,9 +342,8 @@ void CAdapterUsbAudio::ResetInterface(BOOLEAN Capture)
         ULONG base = 0;
         LONG below = 0;
         LONG above = 0;
-        Usb.SelectStreamingFormatImplicit(UsbDirection(Capture), 0, 0, 0,
-                                          stream.FramesPerTransfer, &channels, &bits, &base,
-                                          &below, &above, &bytes);
+        Usb.SelectStreamingFormatImplicit(UsbDirection(Capture), 0, 0, 0, stream.FramesPerTransfer,
+                                          &channels, &bits, &base, &below, &above, &bytes);
     } else {
         Usb.SelectStreamingFormat(UsbDirection(Capture), 0, 0, 0, stream.FramesPerTransfer,
                                   &channels, &bits, &bytes);
@@ -459,7 +452,7 @@ NTSTATUS CAdapterUsbAudio::StartStreamThread(BOOLEAN Capture)
         const BOOLEAN explicitFeedback = Usb.RenderInterface->FeedbackPipe != nullptr;
         ULONG slots = RenderTransferCount;
         if (!IsImplicitMode()) {
-            slots = explicitFeedback                         ? 0
+            slots = explicitFeedback                          ? 0
                     : RenderTransferCount < kPlainRenderSlots ? RenderTransferCount
                                                               : kPlainRenderSlots;
         }
@@ -551,7 +544,8 @@ void CAdapterUsbAudio::WaitForStopStreamThreads()
     WaitForStopStreamThread(TRUE);
 }
 
-// ---- Native DSD -----------------------------------------------------------------------------------
+// ---- Native DSD
+// -----------------------------------------------------------------------------------
 
 STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::SetDsdNativeMode(USHORT Mode)
 {

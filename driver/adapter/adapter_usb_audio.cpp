@@ -45,12 +45,11 @@ CUSBAudioTerminal *StreamingTerminalOfChain(const UsbAudioFilterElement *Element
 
 CAdapterUsbAudio::CAdapterUsbAudio(PUNKNOWN UnknownOuter)
     : CUnknown(UnknownOuter), DeviceObject(nullptr), Miniport(nullptr), PowerState(PowerDeviceD0),
-      FilterDescriptor(), NativeDsdSupported(FALSE), RenderSubmitter(nullptr), RenderTransferCount(0),
-      RenderSlotCount(0),
-      RenderQueuedBytes(0), FeedbackErrorCount(0), FeedbackFallback(0),
-      AccumulatedCaptureFrames(0), CaptureNextStartFrame(0), CaptureRestart(TRUE),
-      LastToggleCounter(0), LastReadyCounter(0), ToggleFrame(0), ReadyFrame(0),
-      OutputDelayFrames(128)
+      FilterDescriptor(), NativeDsdSupported(FALSE), RenderSubmitter(nullptr),
+      RenderTransferCount(0), RenderSlotCount(0), RenderQueuedBytes(0), FeedbackErrorCount(0),
+      FeedbackFallback(0), AccumulatedCaptureFrames(0), CaptureNextStartFrame(0),
+      CaptureRestart(TRUE), LastToggleCounter(0), LastReadyCounter(0), ToggleFrame(0),
+      ReadyFrame(0), OutputDelayFrames(128)
 {
     // Everything the destructor touches exists from here on, whatever Init does.
     for (ADAPTER_STREAM &stream : Streams) {
@@ -106,8 +105,8 @@ CAdapterUsbAudio::~CAdapterUsbAudio()
     ExDeleteNPagedLookasideList(&TransferList);
 }
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::NonDelegatingQueryInterface(REFIID Interface,
-                                                                     PVOID *Object)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::NonDelegatingQueryInterface(REFIID Interface, PVOID *Object)
 {
     PAGED_CODE();
     if (Object == nullptr) {
@@ -126,8 +125,8 @@ STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::NonDelegatingQueryInterface(REFIID Int
     return STATUS_SUCCESS;
 }
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::Init(PDEVICE_OBJECT PhysicalDeviceObject,
-                                              PDEVICE_OBJECT FunctionalDeviceObject)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::Init(PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_OBJECT FunctionalDeviceObject)
 {
     PAGED_CODE();
     QuenTrace(TRACE_LEVEL_VERBOSE, "entry");
@@ -144,8 +143,8 @@ STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::Init(PDEVICE_OBJECT PhysicalDeviceObje
     KeInitializeSemaphore(&capture.SlotSemaphore, LONG(capture.TransfersInFlight),
                           LONG(capture.TransfersInFlight));
 
-    NTSTATUS status = Usb.Initialize(PhysicalDeviceObject,
-                                     render.TransfersInFlight + capture.TransfersInFlight);
+    NTSTATUS status =
+        Usb.Initialize(PhysicalDeviceObject, render.TransfersInFlight + capture.TransfersInFlight);
     if (NT_SUCCESS(status)) {
         status = Usb.SelectConfiguration();
     }
@@ -197,12 +196,11 @@ NTSTATUS CAdapterUsbAudio::ReadDsdNativeModeSupported(PDEVICE_OBJECT PhysicalDev
         if (info->Type == REG_DWORD && info->DataLength == sizeof(ULONG) &&
             info->DataOffset <= size - sizeof(ULONG)) {
             ULONG value;
-            RtlCopyMemory(&value, reinterpret_cast<PUCHAR>(info) + info->DataOffset,
-                          sizeof(value));
+            RtlCopyMemory(&value, reinterpret_cast<PUCHAR>(info) + info->DataOffset, sizeof(value));
             *Supported = value != 0 ? TRUE : FALSE;
         } else {
-            QuenTrace(TRACE_LEVEL_WARNING, "%ws: type %lu, %lu bytes: ignored",
-                      kDsdNativeModeValue, info->Type, info->DataLength);
+            QuenTrace(TRACE_LEVEL_WARNING, "%ws: type %lu, %lu bytes: ignored", kDsdNativeModeValue,
+                      info->Type, info->DataLength);
             status = STATUS_OBJECT_TYPE_MISMATCH;
         }
     }
@@ -226,10 +224,9 @@ AudioStreamingInterface *CAdapterUsbAudio::InterfaceFor(BOOLEAN Capture) const
     return Capture ? Usb.CaptureInterface : Usb.RenderInterface;
 }
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::GetStreamCapabilities(BOOLEAN Capture,
-                                                               PULONG MaxChannels, PULONG MinBits,
-                                                               PULONG MaxBits, PULONG MinRate,
-                                                               PULONG MaxRate)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::GetStreamCapabilities(BOOLEAN Capture, PULONG MaxChannels, PULONG MinBits,
+                                        PULONG MaxBits, PULONG MinRate, PULONG MaxRate)
 {
     PAGED_CODE();
     AudioStreamingInterface *stream = InterfaceFor(Capture);
@@ -246,15 +243,16 @@ STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::GetStreamCapabilities(BOOLEAN Capture,
     return status;
 }
 
-STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::GetRateRange(ULONG PinId, ULONG Channels, ULONG MinBits,
-                                                      ULONG MaxBits, PULONG MinRate,
-                                                      PULONG MaxRate)
+STDMETHODIMP_(NTSTATUS)
+CAdapterUsbAudio::GetRateRange(ULONG PinId, ULONG Channels, ULONG MinBits, ULONG MaxBits,
+                               PULONG MinRate, PULONG MaxRate)
 {
     PAGED_CODE();
     UNREFERENCED_PARAMETER(Channels);
     UNREFERENCED_PARAMETER(MinBits);
     UNREFERENCED_PARAMETER(MaxBits);
-    if (PinId >= FilterDescriptor.PinCount || FilterDescriptor.PinSize < sizeof(UsbAudioPinDescriptor)) {
+    if (PinId >= FilterDescriptor.PinCount ||
+        FilterDescriptor.PinSize < sizeof(UsbAudioPinDescriptor)) {
         return STATUS_INVALID_PARAMETER;
     }
     const auto pin = reinterpret_cast<const UsbAudioPinDescriptor *>(

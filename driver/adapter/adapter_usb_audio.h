@@ -81,7 +81,7 @@ struct ADAPTER_STREAM {
     LONG ImplicitMinimumFrames;
     LONG ImplicitMaximumFrames;
 
-    PKTHREAD Thread; // referenced; exchanged with null by the one who waits for it
+    PKTHREAD Thread;   // referenced; exchanged with null by the one who waits for it
     KEVENT StopEvent;  // signalled: the thread must end, or there is none
     KEVENT RunEvent;   // data may flow
     KEVENT ResetEvent; // the pipes must be aborted and reset
@@ -97,8 +97,8 @@ struct ADAPTER_STREAM {
     // The device is gone (its status), or 0. Nothing is submitted once it is set.
     volatile LONG DeviceGone;
     volatile LONG ResetStatus; // what set the reset event, reported with the recovery
-    ULONG Recoveries;     // recent recoveries, for the back-off
-    LONGLONG LastRecovery; // performance counter at the latest recovery
+    ULONG Recoveries;          // recent recoveries, for the back-off
+    LONGLONG LastRecovery;     // performance counter at the latest recovery
 };
 
 class CAdapterUsbAudio : public IAdapterUsbAudio, public IAdapterPowerManagement, public CUnknown {
@@ -107,17 +107,18 @@ public:
     explicit CAdapterUsbAudio(PUNKNOWN UnknownOuter);
     ~CAdapterUsbAudio() override;
 
-    // ---- IAdapterUsbAudio ------------------------------------------------------------------------
-    STDMETHODIMP_(NTSTATUS) Init(PDEVICE_OBJECT PhysicalDeviceObject,
-                                 PDEVICE_OBJECT DeviceObject) override;
+    // ---- IAdapterUsbAudio
+    // ------------------------------------------------------------------------
+    STDMETHODIMP_(NTSTATUS)
+    Init(PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_OBJECT DeviceObject) override;
     STDMETHODIMP_(void) SetMiniport(PMINIPORTUSBAUDIONOTIFY Miniport) override;
-    STDMETHODIMP_(NTSTATUS) GetStreamCapabilities(BOOLEAN Capture, PULONG MaxChannels,
-                                                  PULONG MinBits, PULONG MaxBits, PULONG MinRate,
-                                                  PULONG MaxRate) override;
-    STDMETHODIMP_(NTSTATUS) SetFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits,
-                                      ULONG Rate) override;
-    STDMETHODIMP_(NTSTATUS) ChangeFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits,
-                                         ULONG Rate) override;
+    STDMETHODIMP_(NTSTATUS)
+    GetStreamCapabilities(BOOLEAN Capture, PULONG MaxChannels, PULONG MinBits, PULONG MaxBits,
+                          PULONG MinRate, PULONG MaxRate) override;
+    STDMETHODIMP_(NTSTATUS)
+    SetFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate) override;
+    STDMETHODIMP_(NTSTATUS)
+    ChangeFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate) override;
     STDMETHODIMP_(void) ReleaseStream(BOOLEAN Capture) override;
     STDMETHODIMP_(NTSTATUS) StartStream(BOOLEAN Capture) override;
     STDMETHODIMP_(NTSTATUS) PauseStream(BOOLEAN Capture) override;
@@ -132,16 +133,19 @@ public:
     STDMETHODIMP_(PPCFILTER_DESCRIPTOR) GetFilterDescriptor() override;
     STDMETHODIMP_(NTSTATUS) PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest) override;
     STDMETHODIMP_(void) OutputDelay(ULONG Milliseconds) override;
-    STDMETHODIMP_(NTSTATUS) GetRateRange(ULONG PinId, ULONG Channels, ULONG MinBits,
-                                         ULONG MaxBits, PULONG MinRate, PULONG MaxRate) override;
+    STDMETHODIMP_(NTSTATUS)
+    GetRateRange(ULONG PinId, ULONG Channels, ULONG MinBits, ULONG MaxBits, PULONG MinRate,
+                 PULONG MaxRate) override;
     STDMETHODIMP_(NTSTATUS) SetDsdNativeMode(USHORT Mode) override;
 
-    // ---- IAdapterPowerManagement -----------------------------------------------------------------
+    // ---- IAdapterPowerManagement
+    // -----------------------------------------------------------------
     STDMETHODIMP_(void) PowerChangeState(POWER_STATE NewState) override;
     STDMETHODIMP_(NTSTATUS) QueryPowerChangeState(POWER_STATE NewStateQuery) override;
     STDMETHODIMP_(NTSTATUS) QueryDeviceCapabilities(PDEVICE_CAPABILITIES PowerDeviceCaps) override;
 
-    // ---- Render engine (adapter_render.cpp) -------------------------------------------------------
+    // ---- Render engine (adapter_render.cpp)
+    // -------------------------------------------------------
     static VOID StreamOutWithExplicitFeedbackEndpointThread(PVOID Context);
     static VOID StreamOutThread(PVOID Context);
     // Sizes, fills and submits one render transfer with the slot the caller holds.
@@ -150,15 +154,17 @@ public:
     // Creates a render slot, up to the number of render transfers the thread has.
     void ReleaseRenderSlot();
 
-    // ---- Feedback (adapter_feedback.cpp) ------------------------------------------------------------
-    // Starts (Buffer and Transfer null) or re-arms a feedback read with the feedback unit and
-    // the render in-flight unit the caller holds.
+    // ---- Feedback (adapter_feedback.cpp)
+    // ------------------------------------------------------------ Starts (Buffer and Transfer
+    // null) or re-arms a feedback read with the feedback unit and the render in-flight unit the
+    // caller holds.
     void ExplicitFeedbackStart(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer);
     static void RecvFeedbackCompletion(NTSTATUS Status, ULONG Value, PVOID Context);
     // The render feedback value at the nominal rate, per (micro)frame.
     ULONG NominalRenderFeedback() const;
 
-    // ---- Capture engine (adapter_capture.cpp) -------------------------------------------------------
+    // ---- Capture engine (adapter_capture.cpp)
+    // -------------------------------------------------------
     static VOID StreamInThread(PVOID Context);
     // Starts or re-arms a capture transfer with the capture slot and in-flight unit the caller
     // holds.
@@ -256,7 +262,8 @@ private:
                                                 CUSBAudioFeatureUnit *FeatureUnit);
     NTSTATUS SetVolumeChannel(CUSBAudioFeatureUnit *FeatureUnit, UCHAR Channel, LONG Value);
 
-    // ---- Device start (adapter_usb_audio.cpp) ----------------------------------------------------
+    // ---- Device start (adapter_usb_audio.cpp)
+    // ----------------------------------------------------
     NTSTATUS ReadDsdNativeModeSupported(PDEVICE_OBJECT PhysicalDeviceObject, PBOOLEAN Supported);
     AudioStreamingInterface *InterfaceFor(BOOLEAN Capture) const;
 
@@ -275,7 +282,7 @@ private:
     NPAGED_LOOKASIDE_LIST TransferList;
 
     // Render.
-    KSPIN_LOCK RenderStreamLock; // queued spin lock: sizing, filling and submitting transfers
+    KSPIN_LOCK RenderStreamLock;       // queued spin lock: sizing, filling and submitting transfers
     LIST_ENTRY FreeRenderTransferList; // interlocked, with FreeRenderTransferLock
     KSPIN_LOCK FreeRenderTransferLock;
     // The thread inside a render submission (under the render stream lock), or null.

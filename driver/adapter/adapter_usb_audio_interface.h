@@ -15,20 +15,20 @@ DECLARE_INTERFACE_(IAdapterUsbAudio, IUnknown)
     DEFINE_ABSTRACT_UNKNOWN()
 
     // Slot 3: device start: the USB layer, the native DSD capability and the filter description.
-    STDMETHOD_(NTSTATUS, Init)(THIS_ PDEVICE_OBJECT PhysicalDeviceObject,
-                               PDEVICE_OBJECT DeviceObject) PURE;
+    STDMETHOD_(NTSTATUS, Init)
+    (THIS_ PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_OBJECT DeviceObject) PURE;
     // Slot 4: the notification target of the streaming engine (no reference held), or null.
     STDMETHOD_(void, SetMiniport)(THIS_ PMINIPORTUSBAUDIONOTIFY Miniport) PURE;
     // Slot 5: what the direction's streaming interface offers.
-    STDMETHOD_(NTSTATUS, GetStreamCapabilities)(THIS_ BOOLEAN Capture, PULONG MaxChannels,
-                                                PULONG MinBits, PULONG MaxBits, PULONG MinRate,
-                                                PULONG MaxRate) PURE;
+    STDMETHOD_(NTSTATUS, GetStreamCapabilities)
+    (THIS_ BOOLEAN Capture, PULONG MaxChannels, PULONG MinBits, PULONG MaxBits, PULONG MinRate,
+     PULONG MaxRate) PURE;
     // Slot 6: flushes the direction's queue, then as ChangeFormat.
-    STDMETHOD_(NTSTATUS, SetFormat)(THIS_ BOOLEAN Capture, ULONG Channels, ULONG Bits,
-                                    ULONG Rate) PURE;
+    STDMETHOD_(NTSTATUS, SetFormat)
+    (THIS_ BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate) PURE;
     // Slot 7: the client format the stream delivers (render) or expects (capture).
-    STDMETHOD_(NTSTATUS, ChangeFormat)(THIS_ BOOLEAN Capture, ULONG Channels, ULONG Bits,
-                                       ULONG Rate) PURE;
+    STDMETHOD_(NTSTATUS, ChangeFormat)
+    (THIS_ BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate) PURE;
     // Slot 8: the stream goes away: its thread ends and its format is released.
     STDMETHOD_(void, ReleaseStream)(THIS_ BOOLEAN Capture) PURE;
     // Slots 9 to 13: the stream's state changes.
@@ -53,8 +53,9 @@ DECLARE_INTERFACE_(IAdapterUsbAudio, IUnknown)
     STDMETHOD_(void, OutputDelay)(THIS_ ULONG Milliseconds) PURE;
     // Slot 22: narrows [*MinRate, *MaxRate] to the rates the pin's clock offers; Channels,
     // MinBits and MaxBits are not used.
-    STDMETHOD_(NTSTATUS, GetRateRange)(THIS_ ULONG PinId, ULONG Channels, ULONG MinBits,
-                                       ULONG MaxBits, PULONG MinRate, PULONG MaxRate) PURE;
+    STDMETHOD_(NTSTATUS, GetRateRange)
+    (THIS_ ULONG PinId, ULONG Channels, ULONG MinBits, ULONG MaxBits, PULONG MinRate,
+     PULONG MaxRate) PURE;
     // Slot 23: switches the device between PCM (0) and native DSD (1).
     STDMETHOD_(NTSTATUS, SetDsdNativeMode)(THIS_ USHORT Mode) PURE;
 };

@@ -43,7 +43,8 @@ public:
 
     // The device's counters and what the playback sink saw, read under the controller's lock.
     template <typename Read>
-    auto WithDevice(Read &&read) -> decltype(read(std::declval<devices::StreamingAudioDeviceModel &>()))
+    auto WithDevice(Read &&read)
+        -> decltype(read(std::declval<devices::StreamingAudioDeviceModel &>()))
     {
         std::lock_guard<std::recursive_mutex> hold(controller_->Lock());
         return read(*device_);

@@ -32,8 +32,7 @@ STDMETHODIMP_(NTSTATUS) FakeMiniport::QueryInterface(REFIID iid, PVOID *object)
 NTSTATUS FakeMiniport::Open(bool capture, const ClientFormat &format)
 {
     Stream &s = stream(capture);
-    const NTSTATUS status =
-        adapter_->SetFormat(capture, format.channels, format.bits, format.rate);
+    const NTSTATUS status = adapter_->SetFormat(capture, format.channels, format.bits, format.rate);
     if (!NT_SUCCESS(status))
         return status;
     s.format = format;
@@ -237,7 +236,10 @@ STDMETHODIMP_(void) FakeMiniport::SetCapturePosition(PUCHAR position)
     s.engineTotal = Fold(s.engineTotal, Offset(s, position), s.ring.size());
 }
 
-STDMETHODIMP_(void) FakeMiniport::AdvanceRenderPosition(ULONG bytes) { render_.engineTotal += bytes; }
+STDMETHODIMP_(void) FakeMiniport::AdvanceRenderPosition(ULONG bytes)
+{
+    render_.engineTotal += bytes;
+}
 
 STDMETHODIMP_(void) FakeMiniport::ClearBuffer(BOOLEAN capture)
 {
@@ -266,10 +268,14 @@ STDMETHODIMP_(void) FakeMiniport::OutputReady()
 
 STDMETHODIMP_(void) FakeMiniport::Silence(BOOLEAN capture, PVOID buffer, ULONG bytes)
 {
-    std::fill_n(static_cast<PUCHAR>(buffer), bytes, stream(capture != FALSE).format.bits == 8 ? 0x80 : 0);
+    std::fill_n(static_cast<PUCHAR>(buffer), bytes,
+                stream(capture != FALSE).format.bits == 8 ? 0x80 : 0);
 }
 
-STDMETHODIMP_(void) FakeMiniport::OutputDelay(ULONG milliseconds) { adapter_->OutputDelay(milliseconds); }
+STDMETHODIMP_(void) FakeMiniport::OutputDelay(ULONG milliseconds)
+{
+    adapter_->OutputDelay(milliseconds);
+}
 
 STDMETHODIMP_(void) FakeMiniport::SetStreamError(BOOLEAN capture, NTSTATUS status)
 {

@@ -40,9 +40,15 @@ INSTANTIATE_TEST_SUITE_P(
         FrameCase{"Narrows16ToUnsigned8", 2, 16, 2, 8, {0x11, 0x00, 0x22, 0xFF}, {0x80, 0x7F}},
         FrameCase{"MissingChannelIsSilent", 1, 16, 2, 16, {5, 6}, {5, 6, 0, 0}},
         FrameCase{"MissingUnsignedChannelIs80", 1, 16, 2, 8, {0, 0x10}, {0x90, 0x80}},
-        FrameCase{"ExtraSourceChannelsSkipped", 3, 16, 2, 24, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
+        FrameCase{"ExtraSourceChannelsSkipped",
+                  3,
+                  16,
+                  2,
+                  24,
+                  {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12},
                   {0, 1, 2, 0, 3, 4, 0, 7, 8, 0, 9, 10}},
-        FrameCase{"PartialFrameLeftAlone", 2, 16, 2, 32, {1, 2, 3, 4, 5, 6}, {0, 0, 1, 2, 0, 0, 3, 4}}),
+        FrameCase{
+            "PartialFrameLeftAlone", 2, 16, 2, 32, {1, 2, 3, 4, 5, 6}, {0, 0, 1, 2, 0, 0, 3, 4}}),
     [](const ::testing::TestParamInfo<FrameCase> &info) { return info.param.name; });
 
 TEST(ConvertedByteCount, CountsWholeFramesOnly)
@@ -71,10 +77,10 @@ INSTANTIATE_TEST_SUITE_P(
                       FeedbackCase{0x310000, 0x300000, 0x310000}, // 49.0
                       FeedbackCase{0x2EFFFF, 0x300000, 0x300000},
                       FeedbackCase{0x310001, 0x300000, 0x300000},
-                      FeedbackCase{0, 0x2C1999, 0x2C1999},          // no reading
-                      FeedbackCase{0x68000, 0x60000, 0x68000},      // high speed, 6.5 samples
-                      FeedbackCase{0xFFFF, 0x8000, 0x8000},         // below one sample
-                      FeedbackCase{0x10000, 0x8000, 0x10000},       // nominal under one sample
+                      FeedbackCase{0, 0x2C1999, 0x2C1999},     // no reading
+                      FeedbackCase{0x68000, 0x60000, 0x68000}, // high speed, 6.5 samples
+                      FeedbackCase{0xFFFF, 0x8000, 0x8000},    // below one sample
+                      FeedbackCase{0x10000, 0x8000, 0x10000},  // nominal under one sample
                       FeedbackCase{0xFFFFFFFF, 0x60000, 0x60000}));
 
 struct VolumeCase {
@@ -93,9 +99,8 @@ TEST_P(VolumeConversionTest, SetsAValueWithinTheDeviceRange)
 INSTANTIATE_TEST_SUITE_P(
     KsToUsb, VolumeConversionTest,
     ::testing::Values(VolumeCase{LONG(0x80000000), -24576, 0, SHORT(-0x8000)}, // silence
-                      VolumeCase{-1, -24576, 0, 0},
-                      VolumeCase{-65536, -24576, 0, -255},
-                      VolumeCase{0x7FFFFFFF, -24576, 0, 0},           // no overflow to silence
+                      VolumeCase{-1, -24576, 0, 0}, VolumeCase{-65536, -24576, 0, -255},
+                      VolumeCase{0x7FFFFFFF, -24576, 0, 0},            // no overflow to silence
                       VolumeCase{LONG(0x80000001), -24576, 0, -24576}, // quietest, not full volume
                       VolumeCase{0x7FFFFFFF, USB_VOLUME_MINIMUM, USB_VOLUME_MAXIMUM, 0x7FFF},
                       VolumeCase{LONG(0x80000001), USB_VOLUME_MINIMUM, USB_VOLUME_MAXIMUM,

@@ -177,15 +177,14 @@ TEST_P(BasicSupportTest, RepliesAsMuchAsTheBufferHolds)
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, BasicSupportTest,
-    ::testing::Values(
-        BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 3, STATUS_BUFFER_TOO_SMALL, 0},
-        BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 4, STATUS_SUCCESS, 4},
-        BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 39, STATUS_SUCCESS, 4},
-        BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 87, STATUS_SUCCESS, 40},
-        BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 200, STATUS_SUCCESS, 88},
-        BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 0, STATUS_BUFFER_TOO_SMALL, 0},
-        BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 40, STATUS_SUCCESS, 40},
-        BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 59, STATUS_SUCCESS, 40},
-        BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 60, STATUS_SUCCESS, 60}));
+    ::testing::Values(BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 3, STATUS_BUFFER_TOO_SMALL, 0},
+                      BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 4, STATUS_SUCCESS, 4},
+                      BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 39, STATUS_SUCCESS, 4},
+                      BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 87, STATUS_SUCCESS, 40},
+                      BasicSupportCase{KSPROPERTY_AUDIO_VOLUMELEVEL, 200, STATUS_SUCCESS, 88},
+                      BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 0, STATUS_BUFFER_TOO_SMALL, 0},
+                      BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 40, STATUS_SUCCESS, 40},
+                      BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 59, STATUS_SUCCESS, 40},
+                      BasicSupportCase{KSPROPERTY_AUDIO_MUTE, 60, STATUS_SUCCESS, 60}));
 
 } // namespace

@@ -127,9 +127,9 @@ TEST_P(DsdRegistryTest, DecidesWhetherNativeDsdMaySwitch)
                                                           KEY_ALL_ACCESS, &key));
         UNICODE_STRING name;
         RtlInitUnicodeString(&name, L"DSDNativeModeSupported");
-        ASSERT_EQ(STATUS_SUCCESS, ZwSetValueKey(key, &name, 0, c.type,
-                                                const_cast<UCHAR *>(c.data.data()),
-                                                ULONG(c.data.size())));
+        ASSERT_EQ(STATUS_SUCCESS,
+                  ZwSetValueKey(key, &name, 0, c.type, const_cast<UCHAR *>(c.data.data()),
+                                ULONG(c.data.size())));
         ZwClose(key);
     }
     if (c.probeFails)
@@ -171,11 +171,13 @@ TEST_P(ClockLockTest, RenderStartWaitsAboutASecondForTheClock)
     EXPECT_TRUE(Rendering());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    LockTimes, ClockLockTest,
-    ::testing::Values(ClockCase{"Quick", 50, STATUS_SUCCESS}, ClockCase{"Slow", 900, STATUS_SUCCESS},
-                      ClockCase{"TooSlow", 2500, STATUS_UNSUCCESSFUL}),
-    [](const ::testing::TestParamInfo<ClockCase> &info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(LockTimes, ClockLockTest,
+                         ::testing::Values(ClockCase{"Quick", 50, STATUS_SUCCESS},
+                                           ClockCase{"Slow", 900, STATUS_SUCCESS},
+                                           ClockCase{"TooSlow", 2500, STATUS_UNSUCCESSFUL}),
+                         [](const ::testing::TestParamInfo<ClockCase> &info) {
+                             return info.param.name;
+                         });
 
 TEST_F(StreamControlTest, LeavingD0EndsTheStreamsAndD0ResetsTheInterfaces)
 {
@@ -192,8 +194,8 @@ TEST_F(StreamControlTest, LeavingD0EndsTheStreamsAndD0ResetsTheInterfaces)
     state.DeviceState = PowerDeviceD0;
     Adapter().PowerChangeState(state);
     EXPECT_EQ(0, rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) {
-                  return d.AlternateSetting(kRenderInterface);
-              }));
+        return d.AlternateSetting(kRenderInterface);
+    }));
     EXPECT_TRUE(NativeDsd());
     // The stream runs again from its pin's next run.
     Miniport().Pause(false);

@@ -32,7 +32,10 @@ TEST_P(DeviceRenderTest, PlaysAMinuteBitExact)
     options.clockOffsetPpm = 300;
     Start(c.make(options));
     RenderChecker checker(c.format, c.deviceBits);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+        d.AttachSink(&checker);
+        return 0;
+    });
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, c.format));
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(kRunMs);
@@ -48,15 +51,18 @@ TEST_P(DeviceRenderTest, PlaysAMinuteBitExact)
                 c.format.rate * 0.1);
     EXPECT_TRUE(Miniport().StreamErrors().empty());
     Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(nullptr); return 0; });
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+        d.AttachSink(nullptr);
+        return 0;
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(
     OtherClocks, DeviceRenderTest,
     ::testing::Values(
         DeviceCase{"FullSpeedFeedback1014", devices::MakeFullSpeedUac2Device, {2, 24, 96000}, 24},
-        DeviceCase{"AudioClass1SynchEndpoint", devices::MakeUac1SynchEndpointDevice,
-                   {2, 16, 44100}, 16},
+        DeviceCase{
+            "AudioClass1SynchEndpoint", devices::MakeUac1SynchEndpointDevice, {2, 16, 44100}, 16},
         DeviceCase{"ImplicitFeedback", devices::MakeImplicitFeedbackDevice, {2, 24, 48000}, 32},
         // No feedback at all: the rate's pattern paces an adaptive endpoint.
         DeviceCase{"NoFeedbackLengthPrefixed",

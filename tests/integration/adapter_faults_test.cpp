@@ -191,13 +191,13 @@ TEST_P(SurpriseRemovalTest, EndsTheStreamsCleanly)
     rig_->Play(kSettleMs);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    EachState, SurpriseRemovalTest,
-    ::testing::Values(RemovalState::Opened, RemovalState::Paused, RemovalState::RenderRunning,
-                      RemovalState::CaptureRunning, RemovalState::BothRunning,
-                      RemovalState::AsioRender),
-    [](const ::testing::TestParamInfo<RemovalState> &info) {
-        return std::string(kRemovalStateNames[int(info.param)]);
-    });
+INSTANTIATE_TEST_SUITE_P(EachState, SurpriseRemovalTest,
+                         ::testing::Values(RemovalState::Opened, RemovalState::Paused,
+                                           RemovalState::RenderRunning,
+                                           RemovalState::CaptureRunning, RemovalState::BothRunning,
+                                           RemovalState::AsioRender),
+                         [](const ::testing::TestParamInfo<RemovalState> &info) {
+                             return std::string(kRemovalStateNames[int(info.param)]);
+                         });
 
 } // namespace

@@ -28,14 +28,20 @@ TEST_P(RenderFormatTest, EveryFrameReachesTheDeviceInOrder)
     Start(std::make_shared<devices::Rvd3Model>(options));
     const ClientFormat format{2, c.bits, c.rate};
     RenderChecker checker(format, c.deviceBits);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+        d.AttachSink(&checker);
+        return 0;
+    });
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(300);
     const auto counters =
         rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
     Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(nullptr); return 0; });
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+        d.AttachSink(nullptr);
+        return 0;
+    });
     EXPECT_EQ(0u, checker.Mismatches());
     EXPECT_GT(checker.FramesMatched(), c.rate / 5);
     EXPECT_EQ(0u, counters.underruns);
@@ -61,7 +67,6 @@ INSTANTIATE_TEST_SUITE_P(Rvd3, RenderFormatTest, ::testing::ValuesIn(Rvd3Formats
                                     std::to_string(info.param.bits) + "bit";
                          });
 
-
 // Ten minutes with the device clock 1000 ppm fast, then 1000 ppm slow: the feedback keeps the
 // device's FIFO from running dry or over, and what it plays is exactly what was written.
 class RenderDriftTest : public AdapterTest, public ::testing::WithParamInterface<RenderCase> {};
@@ -76,11 +81,17 @@ TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
     Start(std::make_shared<devices::Rvd3Model>(options));
     const ClientFormat format{2, c.bits, c.rate};
     RenderChecker checker(format, c.deviceBits);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(&checker); return 0; });
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+        d.AttachSink(&checker);
+        return 0;
+    });
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(kHalfMs);
-    rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { d.SetClockOffsetPpm(-1000); return 0; });
+    rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) {
+        d.SetClockOffsetPpm(-1000);
+        return 0;
+    });
     rig_->Play(kHalfMs);
 
     const auto counters =
@@ -94,7 +105,10 @@ TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
     EXPECT_NEAR(double(c.rate) * 600, double(counters.framesPlayed), double(c.rate) * 0.1);
     EXPECT_TRUE(Miniport().StreamErrors().empty());
     Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { d.AttachSink(nullptr); return 0; });
+    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
+        d.AttachSink(nullptr);
+        return 0;
+    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Rvd3, RenderDriftTest,
@@ -103,7 +117,6 @@ INSTANTIATE_TEST_SUITE_P(Rvd3, RenderDriftTest,
                              return std::to_string(info.param.rate) + "Hz" +
                                     std::to_string(info.param.bits) + "bit";
                          });
-
 
 class RenderStateTest : public AdapterTest {
 protected:

@@ -27,7 +27,8 @@ struct SequenceCase {
     std::vector<ULONG> bits;
 };
 
-class StreamSequenceTest : public AdapterTest, public ::testing::WithParamInterface<SequenceCase> {};
+class StreamSequenceTest : public AdapterTest,
+                           public ::testing::WithParamInterface<SequenceCase> {};
 
 TEST_P(StreamSequenceTest, RandomWalksEndIdleAndClean)
 {
@@ -35,7 +36,9 @@ TEST_P(StreamSequenceTest, RandomWalksEndIdleAndClean)
     Start(c.make());
     std::mt19937 random(20261209);
     auto pick = [&random](size_t n) { return size_t(random() % n); };
-    auto format = [&] { return ClientFormat{2, c.bits[pick(c.bits.size())], c.rates[pick(c.rates.size())]}; };
+    auto format = [&] {
+        return ClientFormat{2, c.bits[pick(c.bits.size())], c.rates[pick(c.rates.size())]};
+    };
 
     int runs = 0;
     for (int walk = 0; walk < kWalks; ++walk) {
@@ -73,17 +76,21 @@ TEST_P(StreamSequenceTest, RandomWalksEndIdleAndClean)
 
 INSTANTIATE_TEST_SUITE_P(
     BothDirections, StreamSequenceTest,
-    ::testing::Values(
-        SequenceCase{"Rvd3", [] { return std::make_shared<devices::Rvd3Model>(); },
-                     devices::rvd3::kRenderInterface, devices::rvd3::kCaptureInterface,
-                     {44100, 48000, 96000, 192000, 384000}, {16, 24, 32}},
-        SequenceCase{"ImplicitFeedback",
-                     [] {
-                         return std::shared_ptr<devices::StreamingAudioDeviceModel>(
-                             devices::MakeImplicitFeedbackDevice());
-                     },
-                     devices::implicit_feedback::kRenderInterface,
-                     devices::implicit_feedback::kCaptureInterface, {44100, 48000, 96000}, {24}}),
+    ::testing::Values(SequenceCase{"Rvd3",
+                                   [] { return std::make_shared<devices::Rvd3Model>(); },
+                                   devices::rvd3::kRenderInterface,
+                                   devices::rvd3::kCaptureInterface,
+                                   {44100, 48000, 96000, 192000, 384000},
+                                   {16, 24, 32}},
+                      SequenceCase{"ImplicitFeedback",
+                                   [] {
+                                       return std::shared_ptr<devices::StreamingAudioDeviceModel>(
+                                           devices::MakeImplicitFeedbackDevice());
+                                   },
+                                   devices::implicit_feedback::kRenderInterface,
+                                   devices::implicit_feedback::kCaptureInterface,
+                                   {44100, 48000, 96000},
+                                   {24}}),
     [](const ::testing::TestParamInfo<SequenceCase> &info) { return info.param.name; });
 
 } // namespace
