@@ -124,27 +124,16 @@ void CAdapterUsbAudio::SendCaptureTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Tran
                            KeReadStateEvent(&capture.ResetEvent) == 0 && capture.DeviceGone == 0 &&
                            (IsImplicitMode() || KeReadStateEvent(&capture.RunEvent) != 0);
     if (wanted) {
-        const ULONG length = capture.BytesPerTransfer;
-        if (Buffer == nullptr && length != 0) {
-            Buffer =
-                static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPoolNx, length, USBA_POOL_TAG));
-        }
-        if (Buffer != nullptr && Transfer == nullptr) {
-            Transfer =
-                static_cast<ADAPTER_TRANSFER *>(ExAllocateFromNPagedLookasideList(&TransferList));
-            if (Transfer != nullptr) {
-                RtlZeroMemory(Transfer, sizeof(*Transfer));
-            }
-        }
+        ADAPTER_TRANSFER *transfer = TakeChainTransfer(Buffer, Transfer, capture.BytesPerTransfer);
+        Buffer = transfer != nullptr ? transfer->Buffer : nullptr;
+        Transfer = transfer;
         NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
-        if (Buffer != nullptr && Transfer != nullptr) {
-            Transfer->Buffer = Buffer;
-            Transfer->Size = length;
-            Transfer->Adapter = this;
-            Transfer->StartFrame = NextCaptureStartFrame();
+        if (transfer != nullptr) {
+            transfer->StartFrame = NextCaptureStartFrame();
             // The slot and the in-flight unit travel with the transfer.
-            status = Usb.SubmitCaptureTransfer(Buffer, length, CaptureTransferComplete, Transfer,
-                                               Transfer->StartFrame);
+            status =
+                Usb.SubmitCaptureTransfer(transfer->Buffer, transfer->Size, CaptureTransferComplete,
+                                          transfer, transfer->StartFrame);
             if (NT_SUCCESS(status)) {
                 return;
             }
@@ -153,13 +142,8 @@ void CAdapterUsbAudio::SendCaptureTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Tran
         QuenTrace(TRACE_LEVEL_ERROR, "capture transfer not started, status 0x%08lX", status);
         RequestReset(TRUE, status);
     }
+    FreeChainTransfer(Buffer, Transfer);
     KeReleaseSemaphore(&capture.SlotSemaphore, IO_NO_INCREMENT, 1, FALSE);
-    if (Transfer != nullptr) {
-        ExFreeToNPagedLookasideList(&TransferList, Transfer);
-    }
-    if (Buffer != nullptr) {
-        ExFreePoolWithTag(Buffer, USBA_POOL_TAG);
-    }
     InFlightDecrement(TRUE);
 }
 

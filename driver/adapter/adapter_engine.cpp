@@ -60,6 +60,39 @@ void CAdapterUsbAudio::InFlightDecrement(BOOLEAN Capture)
     KeReleaseInStackQueuedSpinLock(&lockHandle);
 }
 
+ADAPTER_TRANSFER *CAdapterUsbAudio::TakeChainTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer,
+                                                      ULONG Length)
+{
+    if (Buffer == nullptr && Length != 0) {
+        Buffer = static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPoolNx, Length, USBA_POOL_TAG));
+    }
+    if (Buffer != nullptr && Transfer == nullptr) {
+        Transfer =
+            static_cast<ADAPTER_TRANSFER *>(ExAllocateFromNPagedLookasideList(&TransferList));
+        if (Transfer != nullptr) {
+            RtlZeroMemory(Transfer, sizeof(*Transfer));
+        }
+    }
+    if (Buffer == nullptr || Transfer == nullptr) {
+        FreeChainTransfer(Buffer, Transfer);
+        return nullptr;
+    }
+    Transfer->Buffer = Buffer;
+    Transfer->Size = Length;
+    Transfer->Adapter = this;
+    return Transfer;
+}
+
+void CAdapterUsbAudio::FreeChainTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer)
+{
+    if (Transfer != nullptr) {
+        ExFreeToNPagedLookasideList(&TransferList, Transfer);
+    }
+    if (Buffer != nullptr) {
+        ExFreePoolWithTag(Buffer, USBA_POOL_TAG);
+    }
+}
+
 NTSTATUS CAdapterUsbAudio::AbortPipes(BOOLEAN Capture)
 {
     PAGED_CODE();

@@ -35,25 +35,14 @@ void CAdapterUsbAudio::ExplicitFeedbackStart(PUCHAR Buffer, ADAPTER_TRANSFER *Tr
                            KeReadStateEvent(&render.StopEvent) == 0 &&
                            KeReadStateEvent(&render.RunEvent) != 0 && render.DeviceGone == 0;
     if (wanted) {
-        const ULONG length = Usb.GetFeedbackTransferBytes();
-        if (Buffer == nullptr && length != 0) {
-            Buffer =
-                static_cast<PUCHAR>(ExAllocatePoolWithTag(NonPagedPoolNx, length, USBA_POOL_TAG));
-        }
-        if (Buffer != nullptr && Transfer == nullptr) {
-            Transfer =
-                static_cast<ADAPTER_TRANSFER *>(ExAllocateFromNPagedLookasideList(&TransferList));
-            if (Transfer != nullptr) {
-                RtlZeroMemory(Transfer, sizeof(*Transfer));
-            }
-        }
+        ADAPTER_TRANSFER *read =
+            TakeChainTransfer(Buffer, Transfer, Usb.GetFeedbackTransferBytes());
+        Buffer = read != nullptr ? read->Buffer : nullptr;
+        Transfer = read;
         NTSTATUS status = STATUS_INSUFFICIENT_RESOURCES;
-        if (Buffer != nullptr && Transfer != nullptr) {
-            Transfer->Buffer = Buffer;
-            Transfer->Size = length;
-            Transfer->Adapter = this;
+        if (read != nullptr) {
             // The feedback unit and the render in-flight unit travel with the read.
-            status = Usb.RecvFeedback(Buffer, length, RecvFeedbackCompletion, Transfer);
+            status = Usb.RecvFeedback(read->Buffer, read->Size, RecvFeedbackCompletion, read);
             if (NT_SUCCESS(status)) {
                 return;
             }
@@ -62,12 +51,7 @@ void CAdapterUsbAudio::ExplicitFeedbackStart(PUCHAR Buffer, ADAPTER_TRANSFER *Tr
         QuenTrace(TRACE_LEVEL_ERROR, "feedback read not started, status 0x%08lX", status);
         RequestReset(FALSE, status);
     }
-    if (Transfer != nullptr) {
-        ExFreeToNPagedLookasideList(&TransferList, Transfer);
-    }
-    if (Buffer != nullptr) {
-        ExFreePoolWithTag(Buffer, USBA_POOL_TAG);
-    }
+    FreeChainTransfer(Buffer, Transfer);
     KeReleaseSemaphore(&FeedbackSlotSemaphore, IO_NO_INCREMENT, 1, FALSE);
     InFlightDecrement(FALSE);
 }

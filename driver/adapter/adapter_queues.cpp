@@ -10,53 +10,47 @@
 
 #include "driver_trace.h"
 
-ADAPTER_QUEUE_ENTRY *CAdapterUsbAudio::AllocateQueueEntry(BOOLEAN Capture, PUCHAR Start,
-                                                          ULONG Length)
+ADAPTER_QUEUE_ENTRY *CAdapterUsbAudio::NewQueueEntry(BOOLEAN Capture, PUCHAR Start, ULONG Length)
 {
+    // Whole frames only: a partial one would shift every later sample.
+    const ULONG frameBytes = StreamOf(Capture).ClientFormat.BytesPerFrame;
+    const ULONG length = frameBytes != 0 ? Length - Length % frameBytes : 0;
+    if (Start == nullptr || length == 0) {
+        return nullptr;
+    }
     auto entry =
         static_cast<ADAPTER_QUEUE_ENTRY *>(ExAllocateFromNPagedLookasideList(&QueueEntryList));
     if (entry == nullptr) {
         // The region is lost to the stream (a capture region for good: nothing hands it back),
         // so the stream hears of it.
-        QuenTrace(TRACE_LEVEL_ERROR, "no queue entry: %lu bytes dropped", Length);
+        QuenTrace(TRACE_LEVEL_ERROR, "no queue entry: %lu bytes dropped", length);
         ReportStreamError(Capture, STATUS_INSUFFICIENT_RESOURCES);
         return nullptr;
     }
     entry->Start = Start;
     entry->Current = Start;
-    entry->Remaining = Length;
+    entry->Remaining = length;
     return entry;
 }
 
 STDMETHODIMP_(void) CAdapterUsbAudio::QueueRenderBuffer(PUCHAR Start, ULONG Length)
 {
-    ADAPTER_STREAM &render = Streams[ADAPTER_RENDER];
-    // Whole frames only: a partial one would shift every later sample.
-    const ULONG frameBytes = render.ClientFormat.BytesPerFrame;
-    const ULONG length = frameBytes != 0 ? Length - Length % frameBytes : 0;
-    if (Start == nullptr || length == 0) {
-        return;
-    }
-    ADAPTER_QUEUE_ENTRY *entry = AllocateQueueEntry(FALSE, Start, length);
+    ADAPTER_QUEUE_ENTRY *entry = NewQueueEntry(FALSE, Start, Length);
     if (entry == nullptr) {
         return;
     }
-    InterlockedExchangeAdd(&RenderQueuedBytes, LONG(length));
+    ADAPTER_STREAM &render = Streams[ADAPTER_RENDER];
+    InterlockedExchangeAdd(&RenderQueuedBytes, LONG(entry->Remaining));
     ExInterlockedInsertTailList(&render.Queue, &entry->Link, &render.QueueLock);
 }
 
 STDMETHODIMP_(void) CAdapterUsbAudio::QueueCaptureBuffer(PUCHAR Start, ULONG Length)
 {
-    ADAPTER_STREAM &capture = Streams[ADAPTER_CAPTURE];
-    const ULONG frameBytes = capture.ClientFormat.BytesPerFrame;
-    const ULONG length = frameBytes != 0 ? Length - Length % frameBytes : 0;
-    if (Start == nullptr || length == 0) {
-        return;
-    }
-    ADAPTER_QUEUE_ENTRY *entry = AllocateQueueEntry(TRUE, Start, length);
+    ADAPTER_QUEUE_ENTRY *entry = NewQueueEntry(TRUE, Start, Length);
     if (entry == nullptr) {
         return;
     }
+    ADAPTER_STREAM &capture = Streams[ADAPTER_CAPTURE];
     KLOCK_QUEUE_HANDLE lockHandle;
     KeAcquireInStackQueuedSpinLock(&capture.QueueLock, &lockHandle);
     InsertTailList(&capture.Queue, &entry->Link);

@@ -201,7 +201,8 @@ private:
     void WaitForStopStreamThreads();
 
     // ---- Queues (adapter_queues.cpp) ------------------------------------------------------------
-    ADAPTER_QUEUE_ENTRY *AllocateQueueEntry(BOOLEAN Capture, PUCHAR Start, ULONG Length);
+    // An entry for the whole frames of a region, or null (nothing to queue, or no entry).
+    ADAPTER_QUEUE_ENTRY *NewQueueEntry(BOOLEAN Capture, PUCHAR Start, ULONG Length);
     // The head of the render queue, or null; called under the render stream lock.
     ADAPTER_QUEUE_ENTRY *RenderQueueHead();
     BOOLEAN IsRenderQueueEmpty();
@@ -232,6 +233,11 @@ private:
     void AccumulateCaptureFrames(ULONG Bytes);
 
     // ---- Shared by both engines (adapter_engine.cpp) -------------------------------------------
+    // The transfer a feedback or capture chain goes on with: the chain's own buffer and
+    // transfer, or new ones of Length bytes. Null when either cannot be had; what was given is
+    // then freed.
+    ADAPTER_TRANSFER *TakeChainTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer, ULONG Length);
+    void FreeChainTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer);
     void InFlightIncrement(BOOLEAN Capture);
     void InFlightDecrement(BOOLEAN Capture);
     // Waits for the direction's idle event; aborts the direction's pipes when the transfers do

@@ -22,9 +22,32 @@ protected:
     {
         rig_ = std::make_unique<AdapterRig>(M(), std::move(device));
     }
+    // Checks everything the device plays from here on against the render source.
+    RenderChecker &CheckRender(const ClientFormat &client, ULONG deviceBits,
+                               bool allowSilence = false)
+    {
+        checker_ = std::make_unique<RenderChecker>(client, deviceBits, allowSilence);
+        rig_->WithDevice([this](devices::StreamingAudioDeviceModel &d) {
+            d.AttachSink(checker_.get());
+            return 0;
+        });
+        return *checker_;
+    }
+    // The device's render counters now.
+    devices::RenderCounters RenderCounters()
+    {
+        return rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
+    }
     void TearDown() override
     {
+        if (rig_ != nullptr) {
+            rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) {
+                d.AttachSink(nullptr);
+                return 0;
+            });
+        }
         rig_.reset();
+        checker_.reset();
         KernelTest::TearDown();
     }
 
@@ -32,6 +55,7 @@ protected:
     FakeMiniport &Miniport() { return rig_->Miniport(); }
 
     std::unique_ptr<AdapterRig> rig_;
+    std::unique_ptr<RenderChecker> checker_;
 };
 
 } // namespace adapter_harness

@@ -18,11 +18,7 @@ TEST_P(CaptureTest, DeliversTheDeviceRampWithoutAGap)
     Start(std::make_shared<devices::Rvd3Model>());
     const ClientFormat format{2, 24, 48000};
     Miniport().SetDeviceCaptureFormat({devices::rvd3::kChannels, 4, 24});
-    RenderChecker checker(format, 32);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(&checker);
-        return 0;
-    });
+    const RenderChecker &checker = CheckRender(format, 32);
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(true, format));
     if (duplex) {
         ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
@@ -46,12 +42,6 @@ TEST_P(CaptureTest, DeliversTheDeviceRampWithoutAGap)
         EXPECT_EQ(0u, render.underruns);
     }
     EXPECT_TRUE(Miniport().StreamErrors().empty());
-    Miniport().Close(true);
-    Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(nullptr);
-        return 0;
-    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Rvd3, CaptureTest, ::testing::Values(false, true),

@@ -31,17 +31,12 @@ TEST_P(DeviceRenderTest, PlaysAMinuteBitExact)
     devices::StreamingOptions options;
     options.clockOffsetPpm = 300;
     Start(c.make(options));
-    RenderChecker checker(c.format, c.deviceBits);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(&checker);
-        return 0;
-    });
+    const RenderChecker &checker = CheckRender(c.format, c.deviceBits);
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, c.format));
     ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
     rig_->Play(kRunMs);
 
-    const auto counters =
-        rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
+    const auto counters = RenderCounters();
     EXPECT_EQ(0u, counters.underruns);
     EXPECT_EQ(0u, counters.overruns);
     EXPECT_EQ(0u, counters.malformedPackets);
@@ -50,11 +45,6 @@ TEST_P(DeviceRenderTest, PlaysAMinuteBitExact)
     EXPECT_NEAR(double(c.format.rate) * kRunMs / 1000, double(counters.framesPlayed),
                 c.format.rate * 0.1);
     EXPECT_TRUE(Miniport().StreamErrors().empty());
-    Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(nullptr);
-        return 0;
-    });
 }
 
 INSTANTIATE_TEST_SUITE_P(

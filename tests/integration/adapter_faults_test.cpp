@@ -149,7 +149,7 @@ TEST_P(LowResourcesAtStartTest, StartsOrFailsCleanly)
 }
 
 // Every allocation the two starts and their first transfers make, and a few past the last.
-INSTANTIATE_TEST_SUITE_P(EveryAllocation, LowResourcesAtStartTest, ::testing::Range(0, 40));
+INSTANTIATE_TEST_SUITE_P(EveryAllocation, LowResourcesAtStartTest, ::testing::Range(0, 60));
 
 enum class RemovalState { Opened, Paused, RenderRunning, CaptureRunning, BothRunning, AsioRender };
 const char *const kRemovalStateNames[] = {"Opened",         "Paused",      "RenderRunning",

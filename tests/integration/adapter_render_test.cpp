@@ -1,6 +1,7 @@
 // Render through the adapter into the RV-D3 model, driven the way the WaveCyclic stream drives
 // it: every frame the stream writes reaches the device's output once, in order, converted to the
-// device's container.
+// device's container, across the device's formats, for ten minutes of clock drift, and across a
+// pause, a starving client and a late ASIO host.
 #include "adapter_harness/adapter_test.h"
 
 #include "devices/rvd3_model.h"
@@ -18,30 +19,42 @@ struct RenderCase {
     ULONG deviceBits; // the container of the setting the RV-D3 plays it with
 };
 
-class RenderFormatTest : public AdapterTest, public ::testing::WithParamInterface<RenderCase> {};
+std::string RenderCaseName(const ::testing::TestParamInfo<RenderCase> &info)
+{
+    return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit";
+}
+
+class RenderTest : public AdapterTest {
+protected:
+    static std::shared_ptr<devices::StreamingAudioDeviceModel> Rvd3(double clockOffsetPpm = 0)
+    {
+        devices::Rvd3Options options;
+        options.capture = false;
+        options.streaming.clockOffsetPpm = clockOffsetPpm;
+        return std::make_shared<devices::Rvd3Model>(options);
+    }
+    // Starts the device and a render stream in `format` whose output is checked.
+    const RenderChecker &StartRender(std::shared_ptr<devices::StreamingAudioDeviceModel> device,
+                                     const ClientFormat &format, ULONG deviceBits,
+                                     bool asio = false, bool allowSilence = false)
+    {
+        Start(std::move(device));
+        const RenderChecker &checker = CheckRender(format, deviceBits, allowSilence);
+        Miniport().SetAsioMode(false, asio);
+        EXPECT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
+        EXPECT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+        return checker;
+    }
+};
+
+class RenderFormatTest : public RenderTest, public ::testing::WithParamInterface<RenderCase> {};
 
 TEST_P(RenderFormatTest, EveryFrameReachesTheDeviceInOrder)
 {
     const RenderCase c = GetParam();
-    devices::Rvd3Options options;
-    options.capture = false;
-    Start(std::make_shared<devices::Rvd3Model>(options));
-    const ClientFormat format{2, c.bits, c.rate};
-    RenderChecker checker(format, c.deviceBits);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(&checker);
-        return 0;
-    });
-    ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
-    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    const RenderChecker &checker = StartRender(Rvd3(), {2, c.bits, c.rate}, c.deviceBits);
     rig_->Play(300);
-    const auto counters =
-        rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
-    Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(nullptr);
-        return 0;
-    });
+    const auto counters = RenderCounters();
     EXPECT_EQ(0u, checker.Mismatches());
     EXPECT_GT(checker.FramesMatched(), c.rate / 5);
     EXPECT_EQ(0u, counters.underruns);
@@ -62,31 +75,17 @@ std::vector<RenderCase> Rvd3Formats()
 }
 
 INSTANTIATE_TEST_SUITE_P(Rvd3, RenderFormatTest, ::testing::ValuesIn(Rvd3Formats()),
-                         [](const ::testing::TestParamInfo<RenderCase> &info) {
-                             return std::to_string(info.param.rate) + "Hz" +
-                                    std::to_string(info.param.bits) + "bit";
-                         });
+                         RenderCaseName);
 
 // Ten minutes with the device clock 1000 ppm fast, then 1000 ppm slow: the feedback keeps the
 // device's FIFO from running dry or over, and what it plays is exactly what was written.
-class RenderDriftTest : public AdapterTest, public ::testing::WithParamInterface<RenderCase> {};
+class RenderDriftTest : public RenderTest, public ::testing::WithParamInterface<RenderCase> {};
 
 TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
 {
     constexpr ULONGLONG kHalfMs = 5 * 60 * 1000;
     const RenderCase c = GetParam();
-    devices::Rvd3Options options;
-    options.capture = false;
-    options.streaming.clockOffsetPpm = 1000;
-    Start(std::make_shared<devices::Rvd3Model>(options));
-    const ClientFormat format{2, c.bits, c.rate};
-    RenderChecker checker(format, c.deviceBits);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(&checker);
-        return 0;
-    });
-    ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
-    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    const RenderChecker &checker = StartRender(Rvd3(1000), {2, c.bits, c.rate}, c.deviceBits);
     rig_->Play(kHalfMs);
     rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) {
         d.SetClockOffsetPpm(-1000);
@@ -94,8 +93,7 @@ TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
     });
     rig_->Play(kHalfMs);
 
-    const auto counters =
-        rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
+    const auto counters = RenderCounters();
     EXPECT_EQ(0u, counters.underruns);
     EXPECT_EQ(0u, counters.overruns);
     EXPECT_EQ(0u, counters.silenceFrames);
@@ -104,63 +102,18 @@ TEST_P(RenderDriftTest, TenMinutesWithTheDeviceClockOff1000PpmEachWay)
     // The device played at its own clock, ten minutes' worth.
     EXPECT_NEAR(double(c.rate) * 600, double(counters.framesPlayed), double(c.rate) * 0.1);
     EXPECT_TRUE(Miniport().StreamErrors().empty());
-    Miniport().Close(false);
-    rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-        d.AttachSink(nullptr);
-        return 0;
-    });
 }
 
 INSTANTIATE_TEST_SUITE_P(Rvd3, RenderDriftTest,
                          ::testing::Values(RenderCase{48000, 24, 32}, RenderCase{384000, 32, 32}),
-                         [](const ::testing::TestParamInfo<RenderCase> &info) {
-                             return std::to_string(info.param.rate) + "Hz" +
-                                    std::to_string(info.param.bits) + "bit";
-                         });
+                         RenderCaseName);
 
-class RenderStateTest : public AdapterTest {
-protected:
-    // Starts render with the device's output checked (engine silence allowed or not).
-    RenderChecker &StartRender(std::shared_ptr<devices::StreamingAudioDeviceModel> device,
-                               bool asio, bool allowSilence)
-    {
-        Start(std::move(device));
-        checker_ = std::make_unique<RenderChecker>(kFormat, 16, allowSilence);
-        rig_->WithDevice([&](devices::StreamingAudioDeviceModel &d) {
-            d.AttachSink(checker_.get());
-            return 0;
-        });
-        Miniport().SetAsioMode(false, asio);
-        EXPECT_EQ(STATUS_SUCCESS, Miniport().Open(false, kFormat));
-        EXPECT_EQ(STATUS_SUCCESS, Miniport().Run(false));
-        rig_->Play(200);
-        return *checker_;
-    }
-    void TearDown() override
-    {
-        if (rig_ != nullptr) {
-            Miniport().Close(false);
-            rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) {
-                d.AttachSink(nullptr);
-                return 0;
-            });
-        }
-        AdapterTest::TearDown();
-    }
-    static std::shared_ptr<devices::StreamingAudioDeviceModel> Rvd3()
-    {
-        devices::Rvd3Options options;
-        options.capture = false;
-        return std::make_shared<devices::Rvd3Model>(options);
-    }
+const ClientFormat kStereo16{2, 16, 48000};
 
-    const ClientFormat kFormat{2, 16, 48000};
-    std::unique_ptr<RenderChecker> checker_;
-};
-
-TEST_F(RenderStateTest, PauseHoldsThePositionAndLosesNothing)
+TEST_F(RenderTest, PauseHoldsThePositionAndLosesNothing)
 {
-    const RenderChecker &checker = StartRender(Rvd3(), false, false);
+    const RenderChecker &checker = StartRender(Rvd3(), kStereo16, 16);
+    rig_->Play(200);
     Miniport().Pause(false);
     rig_->Play(50); // what was in flight plays out
     const ULONGLONG position = Miniport().RenderPosition();
@@ -171,12 +124,13 @@ TEST_F(RenderStateTest, PauseHoldsThePositionAndLosesNothing)
     EXPECT_GT(Miniport().RenderPosition(), position);
     // Everything written before the pause played, in order, then the rest.
     EXPECT_EQ(0u, checker.Mismatches());
-    EXPECT_GT(checker.FramesMatched(), kFormat.rate * 3 / 10);
+    EXPECT_GT(checker.FramesMatched(), kStereo16.rate * 3 / 10);
 }
 
-TEST_F(RenderStateTest, StarvationPlaysSilenceOnceAndMovesThePositionByIt)
+TEST_F(RenderTest, StarvationPlaysSilenceOnceAndMovesThePositionByIt)
 {
-    const RenderChecker &checker = StartRender(Rvd3(), false, true);
+    const RenderChecker &checker = StartRender(Rvd3(), kStereo16, 16, false, true);
+    rig_->Play(200);
     // The buffer holds 480 ms; the client stays away longer than that.
     Miniport().SetStarving(true);
     ULONGLONG last = Miniport().RenderPosition();
@@ -186,20 +140,18 @@ TEST_F(RenderStateTest, StarvationPlaysSilenceOnceAndMovesThePositionByIt)
         EXPECT_GE(position, last);
         // The position runs at the device's pace, never ahead of it.
         EXPECT_LE(position - last,
-                  2 * AdapterRig::kServiceMs * kFormat.rate / 1000 * kFormat.BlockAlign());
+                  2 * AdapterRig::kServiceMs * kStereo16.rate / 1000 * kStereo16.BlockAlign());
         last = position;
     }
     Miniport().SetStarving(false);
     rig_->Play(200);
     EXPECT_EQ(0u, checker.Mismatches());
     EXPECT_GT(checker.EngineSilenceFrames(), 0u);
-    const auto counters =
-        rig_->WithDevice([](devices::StreamingAudioDeviceModel &d) { return d.Render(); });
-    EXPECT_EQ(0u, counters.underruns);
+    EXPECT_EQ(0u, RenderCounters().underruns);
     EXPECT_TRUE(Miniport().StreamErrors().empty());
 }
 
-class AsioRenderTest : public RenderStateTest, public ::testing::WithParamInterface<bool> {};
+class AsioRenderTest : public RenderTest, public ::testing::WithParamInterface<bool> {};
 
 TEST_P(AsioRenderTest, ALateHostPausesTheTransfersUntilItsNextHalf)
 {
@@ -208,9 +160,9 @@ TEST_P(AsioRenderTest, ALateHostPausesTheTransfersUntilItsNextHalf)
         StartRender(feedback ? Rvd3()
                              : std::shared_ptr<devices::StreamingAudioDeviceModel>(
                                    devices::MakeLengthPrefixedQuirkDevice()),
-                    true, true);
-    const ULONGLONG flowing = Miniport().RenderPosition();
-    EXPECT_GT(flowing, 0u);
+                    kStereo16, 16, true, true);
+    rig_->Play(200);
+    EXPECT_GT(Miniport().RenderPosition(), 0u);
     Miniport().SetStarving(true);
     rig_->Play(100);
     const ULONGLONG stalled = Miniport().RenderPosition();
