@@ -64,3 +64,37 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<DeviceCase> &info) { return info.param.name; });
 
 } // namespace
+
+namespace {
+
+// With implicit feedback both directions run on one clock: each starts and stops without
+// stopping the other.
+TEST_F(AdapterTest, ImplicitFeedbackDirectionsComeAndGoIndependently)
+{
+    Start(devices::MakeImplicitFeedbackDevice());
+    const ClientFormat format{2, 24, 48000};
+    Miniport().SetDeviceCaptureFormat({2, 4, 24});
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(true, format));
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Open(false, format));
+    // Another format would move the shared clock under the capture stream.
+    EXPECT_EQ(STATUS_UNSUCCESSFUL, Miniport().ChangeFormat(false, {2, 24, 96000}));
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(true));
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    auto moving = [this](bool capture) {
+        const ULONGLONG before =
+            capture ? Miniport().CaptureWritten() : Miniport().RenderPosition();
+        rig_->Play(100);
+        return (capture ? Miniport().CaptureWritten() : Miniport().RenderPosition()) > before;
+    };
+    EXPECT_TRUE(moving(false));
+    EXPECT_TRUE(moving(true));
+    Miniport().Pause(false);
+    EXPECT_TRUE(moving(true));
+    ASSERT_EQ(STATUS_SUCCESS, Miniport().Run(false));
+    Miniport().Stop(true);
+    EXPECT_TRUE(moving(false));
+    EXPECT_EQ(0u, Miniport().CaptureCheck().Mismatches());
+    EXPECT_TRUE(Miniport().StreamErrors().empty());
+}
+
+} // namespace
