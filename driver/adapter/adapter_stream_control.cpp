@@ -544,8 +544,7 @@ void CAdapterUsbAudio::WaitForStopStreamThreads()
     WaitForStopStreamThread(TRUE);
 }
 
-// ---- Native DSD
-// -----------------------------------------------------------------------------------
+// ---- Native DSD ---------------------------------------------------------------------------------
 
 STDMETHODIMP_(NTSTATUS) CAdapterUsbAudio::SetDsdNativeMode(USHORT Mode)
 {

@@ -107,8 +107,7 @@ public:
     explicit CAdapterUsbAudio(PUNKNOWN UnknownOuter);
     ~CAdapterUsbAudio() override;
 
-    // ---- IAdapterUsbAudio
-    // ------------------------------------------------------------------------
+    // ---- IAdapterUsbAudio -----------------------------------------------------------------------
     STDMETHODIMP_(NTSTATUS)
     Init(PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_OBJECT DeviceObject) override;
     STDMETHODIMP_(void) SetMiniport(PMINIPORTUSBAUDIONOTIFY Miniport) override;
@@ -138,14 +137,14 @@ public:
                  PULONG MaxRate) override;
     STDMETHODIMP_(NTSTATUS) SetDsdNativeMode(USHORT Mode) override;
 
-    // ---- IAdapterPowerManagement
-    // -----------------------------------------------------------------
+    // ---- IAdapterPowerManagement ----------------------------------------------------------------
     STDMETHODIMP_(void) PowerChangeState(POWER_STATE NewState) override;
     STDMETHODIMP_(NTSTATUS) QueryPowerChangeState(POWER_STATE NewStateQuery) override;
     STDMETHODIMP_(NTSTATUS) QueryDeviceCapabilities(PDEVICE_CAPABILITIES PowerDeviceCaps) override;
 
-    // ---- Render engine (adapter_render.cpp)
-    // -------------------------------------------------------
+private:
+
+    // ---- Render engine (adapter_render.cpp) -----------------------------------------------------
     static VOID StreamOutWithExplicitFeedbackEndpointThread(PVOID Context);
     static VOID StreamOutThread(PVOID Context);
     // Sizes, fills and submits one render transfer with the slot the caller holds.
@@ -154,27 +153,24 @@ public:
     // Creates a render slot, up to the number of render transfers the thread has.
     void ReleaseRenderSlot();
 
-    // ---- Feedback (adapter_feedback.cpp)
-    // ------------------------------------------------------------ Starts (Buffer and Transfer
-    // null) or re-arms a feedback read with the feedback unit and the render in-flight unit the
-    // caller holds.
+    // ---- Feedback (adapter_feedback.cpp) --------------------------------------------------------
+    // Starts (Buffer and Transfer null) or re-arms a feedback read with the feedback unit and
+    // the render in-flight unit the caller holds.
     void ExplicitFeedbackStart(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer);
     static void RecvFeedbackCompletion(NTSTATUS Status, ULONG Value, PVOID Context);
     // The render feedback value at the nominal rate, per (micro)frame.
     ULONG NominalRenderFeedback() const;
 
-    // ---- Capture engine (adapter_capture.cpp)
-    // -------------------------------------------------------
+    // ---- Capture engine (adapter_capture.cpp) ---------------------------------------------------
     static VOID StreamInThread(PVOID Context);
     // Starts or re-arms a capture transfer with the capture slot and in-flight unit the caller
     // holds.
     void SendCaptureTransfer(PUCHAR Buffer, ADAPTER_TRANSFER *Transfer);
     static void CaptureTransferComplete(NTSTATUS Status, ULONG Bytes, PVOID Context);
 
-    // The embedded USB layer; the tests and the miniport's data-range intersection read it.
+    // The embedded USB layer.
     CUSBAudioCL Usb;
 
-private:
     // ---- Stream control (adapter_stream_control.cpp) -----------------------------------------
     ADAPTER_STREAM &StreamOf(BOOLEAN Capture);
     void LockStreamControl();
@@ -268,8 +264,7 @@ private:
                                                 CUSBAudioFeatureUnit *FeatureUnit);
     NTSTATUS SetVolumeChannel(CUSBAudioFeatureUnit *FeatureUnit, UCHAR Channel, LONG Value);
 
-    // ---- Device start (adapter_usb_audio.cpp)
-    // ----------------------------------------------------
+    // ---- Device start (adapter_usb_audio.cpp) ---------------------------------------------------
     NTSTATUS ReadDsdNativeModeSupported(PDEVICE_OBJECT PhysicalDeviceObject, PBOOLEAN Supported);
     AudioStreamingInterface *InterfaceFor(BOOLEAN Capture) const;
 
