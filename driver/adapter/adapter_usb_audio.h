@@ -103,47 +103,48 @@ struct ADAPTER_STREAM {
 
 class CAdapterUsbAudio : public IAdapterUsbAudio, public IAdapterPowerManagement, public CUnknown {
 public:
+    // The interface methods are declared the way the port class's own macros declare
+    // QueryInterface, AddRef and Release: without override, so that all read alike.
     DECLARE_STD_UNKNOWN();
     explicit CAdapterUsbAudio(PUNKNOWN UnknownOuter);
-    ~CAdapterUsbAudio() override;
+    ~CAdapterUsbAudio();
 
     // ---- IAdapterUsbAudio -----------------------------------------------------------------------
     STDMETHODIMP_(NTSTATUS)
-    Init(PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_OBJECT DeviceObject) override;
-    STDMETHODIMP_(void) SetMiniport(PMINIPORTUSBAUDIONOTIFY Miniport) override;
+    Init(PDEVICE_OBJECT PhysicalDeviceObject, PDEVICE_OBJECT DeviceObject);
+    STDMETHODIMP_(void) SetMiniport(PMINIPORTUSBAUDIONOTIFY Miniport);
     STDMETHODIMP_(NTSTATUS)
     GetStreamCapabilities(BOOLEAN Capture, PULONG MaxChannels, PULONG MinBits, PULONG MaxBits,
-                          PULONG MinRate, PULONG MaxRate) override;
+                          PULONG MinRate, PULONG MaxRate);
     STDMETHODIMP_(NTSTATUS)
-    SetFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate) override;
+    SetFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate);
     STDMETHODIMP_(NTSTATUS)
-    ChangeFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate) override;
-    STDMETHODIMP_(void) ReleaseStream(BOOLEAN Capture) override;
-    STDMETHODIMP_(NTSTATUS) StartStream(BOOLEAN Capture) override;
-    STDMETHODIMP_(NTSTATUS) PauseStream(BOOLEAN Capture) override;
-    STDMETHODIMP_(NTSTATUS) StopStream(BOOLEAN Capture) override;
-    STDMETHODIMP_(NTSTATUS) RunStream(BOOLEAN Capture) override;
-    STDMETHODIMP_(NTSTATUS) HaltStream(BOOLEAN Capture) override;
-    STDMETHODIMP_(void) QueueRenderBuffer(PUCHAR Start, ULONG Length) override;
-    STDMETHODIMP_(void) QueueCaptureBuffer(PUCHAR Start, ULONG Length) override;
-    STDMETHODIMP_(void) BufferToggle() override;
-    STDMETHODIMP_(void) OutputReady() override;
-    STDMETHODIMP_(void) RenderNotify() override;
-    STDMETHODIMP_(PPCFILTER_DESCRIPTOR) GetFilterDescriptor() override;
-    STDMETHODIMP_(NTSTATUS) PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest) override;
-    STDMETHODIMP_(void) OutputDelay(ULONG Milliseconds) override;
+    ChangeFormat(BOOLEAN Capture, ULONG Channels, ULONG Bits, ULONG Rate);
+    STDMETHODIMP_(void) ReleaseStream(BOOLEAN Capture);
+    STDMETHODIMP_(NTSTATUS) StartStream(BOOLEAN Capture);
+    STDMETHODIMP_(NTSTATUS) PauseStream(BOOLEAN Capture);
+    STDMETHODIMP_(NTSTATUS) StopStream(BOOLEAN Capture);
+    STDMETHODIMP_(NTSTATUS) RunStream(BOOLEAN Capture);
+    STDMETHODIMP_(NTSTATUS) HaltStream(BOOLEAN Capture);
+    STDMETHODIMP_(void) QueueRenderBuffer(PUCHAR Start, ULONG Length);
+    STDMETHODIMP_(void) QueueCaptureBuffer(PUCHAR Start, ULONG Length);
+    STDMETHODIMP_(void) BufferToggle();
+    STDMETHODIMP_(void) OutputReady();
+    STDMETHODIMP_(void) RenderNotify();
+    STDMETHODIMP_(PPCFILTER_DESCRIPTOR) GetFilterDescriptor();
+    STDMETHODIMP_(NTSTATUS) PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest);
+    STDMETHODIMP_(void) OutputDelay(ULONG Milliseconds);
     STDMETHODIMP_(NTSTATUS)
     GetRateRange(ULONG PinId, ULONG Channels, ULONG MinBits, ULONG MaxBits, PULONG MinRate,
-                 PULONG MaxRate) override;
-    STDMETHODIMP_(NTSTATUS) SetDsdNativeMode(USHORT Mode) override;
+                 PULONG MaxRate);
+    STDMETHODIMP_(NTSTATUS) SetDsdNativeMode(USHORT Mode);
 
     // ---- IAdapterPowerManagement ----------------------------------------------------------------
-    STDMETHODIMP_(void) PowerChangeState(POWER_STATE NewState) override;
-    STDMETHODIMP_(NTSTATUS) QueryPowerChangeState(POWER_STATE NewStateQuery) override;
-    STDMETHODIMP_(NTSTATUS) QueryDeviceCapabilities(PDEVICE_CAPABILITIES PowerDeviceCaps) override;
+    STDMETHODIMP_(void) PowerChangeState(POWER_STATE NewState);
+    STDMETHODIMP_(NTSTATUS) QueryPowerChangeState(POWER_STATE NewStateQuery);
+    STDMETHODIMP_(NTSTATUS) QueryDeviceCapabilities(PDEVICE_CAPABILITIES PowerDeviceCaps);
 
 private:
-
     // ---- Render engine (adapter_render.cpp) -----------------------------------------------------
     static VOID StreamOutWithExplicitFeedbackEndpointThread(PVOID Context);
     static VOID StreamOutThread(PVOID Context);
