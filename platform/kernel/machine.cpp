@@ -35,6 +35,7 @@ void Machine::PowerOff()
     if (poweredOff_)
         return;
     poweredOff_ = true;
+    StopServices();
     io_->Shutdown();
     if (size_t timers = scheduler_->DropTimers())
         verifier_.Report(VerifierCheck::Usage,
@@ -68,6 +69,42 @@ Machine *Machine::Current()
 {
     PKTHREAD thread = CurrentThreadOrNull();
     return thread != nullptr ? thread->machine : nullptr;
+}
+
+MachineService *Machine::Service(const std::string &name)
+{
+    std::lock_guard<std::mutex> guard(servicesLock_);
+    for (auto &[serviceName, service] : services_)
+        if (serviceName == name)
+            return service.get();
+    return nullptr;
+}
+
+MachineService &Machine::AddService(const std::string &name,
+                                    std::unique_ptr<MachineService> service)
+{
+    std::lock_guard<std::mutex> guard(servicesLock_);
+    services_.emplace_back(name, std::move(service));
+    return *services_.back().second;
+}
+
+void Machine::StopServices()
+{
+    for (;;) {
+        MachineService *service;
+        {
+            std::lock_guard<std::mutex> guard(servicesLock_);
+            if (services_.empty())
+                return;
+            service = services_.back().second.get();
+        }
+        // Outside the lock, and still registered while it stops: what it calls on its way
+        // down may look it up.
+        delete service;
+        std::lock_guard<std::mutex> guard(servicesLock_);
+        services_.back().second.release();
+        services_.pop_back();
+    }
 }
 
 PKPROCESS Machine::CreateProcess(const std::string &name, bool is32Bit)

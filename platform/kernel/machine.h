@@ -15,11 +15,19 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace host {
 
 class RegistryStore;
 class IoManager;
+
+// A subsystem a machine owns beyond its kernel (the PnP manager, with the USB host controller).
+// The machine destroys its services, newest first, as it powers off, while the kernel still runs.
+class MachineService {
+public:
+    virtual ~MachineService() = default;
+};
 
 struct MachineOptions {
     ClockMode clock = ClockMode::Virtual;
@@ -65,6 +73,11 @@ public:
     // reference for the caller. Counted as runnable from this call on.
     PKTHREAD StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn);
 
+    // The service registered under `name`, or null.
+    MachineService *Service(const std::string &name);
+    // Registers a service, which the machine owns from now on.
+    MachineService &AddService(const std::string &name, std::unique_ptr<MachineService> service);
+
     ULONG NextId() { return nextId_.fetch_add(4); }
 
     // Live-object bookkeeping (object manager).
@@ -82,6 +95,7 @@ public:
 
 private:
     void RunDownProcess(PKPROCESS process);
+    void StopServices();
     void StopServiceThreads();
     void ReportLeakedObjects();
 
@@ -100,6 +114,9 @@ private:
     PKPROCESS system_ = nullptr;
     std::mutex processesLock_;
     std::list<PKPROCESS> processes_;
+
+    std::mutex servicesLock_;
+    std::vector<std::pair<std::string, std::unique_ptr<MachineService>>> services_;
 
     std::mutex threadsLock_;
     std::list<std::pair<PKTHREAD, std::thread>> threads_;

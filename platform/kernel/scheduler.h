@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <vector>
 
 namespace host {
@@ -53,6 +54,11 @@ public:
     void HandOffLocked(std::unique_lock<std::mutex> &held, const std::vector<PKTHREAD> &woken);
     // A thread a signaller is held up for no longer runs on (it spins on a spin lock).
     void Settle(PKTHREAD thread);
+    // Wait blocks queued on each dispatcher object, so that re-initialising an object that
+    // threads wait on is caught.
+    void WaitBlockQueuedLocked(const void *object) { ++waitedObjects_[object]; }
+    void WaitBlockUnlinkedLocked(const void *object);
+    bool HasWaitersLocked(const void *object) const { return waitedObjects_.count(object) != 0; }
     void InsertTimerLocked(PKTIMER timer);
     bool RemoveTimerLocked(PKTIMER timer);
 
@@ -82,6 +88,7 @@ private:
     ULONGLONG now_ = 0;
     LIST_ENTRY timeouts_; // threads with a timed wait, by deadline
     LIST_ENTRY timers_;   // set timers, by due time
+    std::unordered_map<const void *, ULONG> waitedObjects_;
 
     // Wall-clock mode only.
     std::chrono::steady_clock::time_point start_;
