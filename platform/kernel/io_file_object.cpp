@@ -62,7 +62,9 @@ NTSTATUS SendFileRequest(PFILE_OBJECT file, UCHAR major, KPROCESSOR_MODE mode, U
 
 FileObjectBody::~FileObjectBody()
 {
-    if (opened) {
+    // A file left open when the machine powered off is freed without its close: the I/O manager
+    // and the drivers are gone.
+    if (opened && !host::HeaderOfObject(&file)->reclaimed) {
         SendFileRequest(&file, IRP_MJ_CLOSE, mode, IRP_CLOSE_OPERATION);
         host::CurrentIo("IRP_MJ_CLOSE").FileClosed(file.DeviceObject);
     }

@@ -114,6 +114,7 @@ void ReclaimLiveObjects(Machine &machine)
         std::lock_guard<std::mutex> guard(machine.ObjectsLock());
         for (ObjectHeader *h = machine.LiveObjects(); h != nullptr; h = h->next) {
             h->pointerCount.fetch_add(1); // no reference a destructor drops can end it early
+            h->reclaimed = true;
             left.push_back(h);
         }
         machine.LiveObjects() = nullptr;

@@ -34,6 +34,8 @@ struct ObjectHeader {
     // Called when the object's last handle closes, before that handle's reference goes (a file
     // object's cleanup request).
     void (*lastHandleClosed)(ObjectHeader *header) = nullptr;
+    // Freed by a machine that powered off with the object still referenced: no driver is told.
+    bool reclaimed = false;
     ObjectHeader *prev = nullptr; // the machine's list of live objects
     ObjectHeader *next = nullptr;
 

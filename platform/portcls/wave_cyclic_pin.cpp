@@ -135,9 +135,12 @@ NTSTATUS WaveCyclicPin::ConnectionProperty(void *object, PropertyCall &call)
             std::memcpy(call.value, &state, sizeof state);
             return STATUS_SUCCESS;
         }
-        KSSTATE target;
+        // The caller's value may be any number: checked before it becomes a KSSTATE.
+        ULONG target;
         std::memcpy(&target, call.value, sizeof target);
-        return pin->SetState(target);
+        if (target > ULONG(KSSTATE_RUN))
+            return STATUS_INVALID_PARAMETER;
+        return pin->SetState(KSSTATE(target));
     }
     if (call.verb == KSPROPERTY_TYPE_GET)
         return AnswerValue(call, pin->format_.data(), ULONG(pin->format_.size()));
@@ -194,8 +197,6 @@ NTSTATUS WaveCyclicPin::PositionProperty(void *object, PropertyCall &call)
 
 NTSTATUS WaveCyclicPin::SetState(KSSTATE target)
 {
-    if (target < KSSTATE_STOP || target > KSSTATE_RUN)
-        return STATUS_INVALID_PARAMETER;
     while (state_ != target) {
         NTSTATUS status = Step(KSSTATE(state_ < target ? state_ + 1 : state_ - 1));
         if (!NT_SUCCESS(status))

@@ -199,7 +199,8 @@ void FakeMiniport::ServiceCapture()
     while (s.clientTotal < written) {
         const ULONG offset = ULONG(s.clientTotal % size);
         const ULONG piece = ULONG(std::min<ULONGLONG>(written - s.clientTotal, size - offset));
-        captureCheck_.Check(s.ring.data() + offset, piece);
+        if (deviceCapture_.FrameBytes() != 0) // a test that names no device format checks none
+            captureCheck_.Check(s.ring.data() + offset, piece);
         adapter_->QueueCaptureBuffer(s.ring.data() + offset, piece);
         s.clientTotal += piece;
     }

@@ -21,7 +21,7 @@ namespace adapter_harness {
 
 enum class StreamState { Closed, Stop, Pause, Run };
 
-class FakeMiniport : public IMiniportUsbAudioNotify {
+class FakeMiniport final : public IMiniportUsbAudioNotify {
 public:
     explicit FakeMiniport(IAdapterUsbAudio *adapter) : adapter_(adapter) {}
 

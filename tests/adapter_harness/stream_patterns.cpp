@@ -71,19 +71,26 @@ ULONGLONG CaptureChecker::FrameOf(const UCHAR *frame) const
     ULONG value = 0;
     for (ULONG b = 0; b < clientSample; ++b)
         value |= ULONG(frame[b]) << (8 * b);
-    // Back to the device's container, then down to the ramp's counter.
-    const ULONG container = value << (8 * (device_.subslotBytes - clientSample));
+    // Back to the device's container (the client's sample may be narrower or wider), then down
+    // to the ramp's counter.
+    const ULONG container = device_.subslotBytes >= clientSample
+                                ? value << (8 * (device_.subslotBytes - clientSample))
+                                : value >> (8 * (clientSample - device_.subslotBytes));
     return container >> (8 * device_.subslotBytes - device_.bitResolution);
 }
 
 bool CaptureChecker::Matches(const UCHAR *frame, ULONGLONG index) const
 {
     const ULONG clientSample = client_.bits / 8;
-    const ULONG dropped = device_.subslotBytes - clientSample;
+    // Client byte b holds the device's byte b + dropped: low bytes dropped for a narrower
+    // client, zero bytes below the sample for a wider one.
+    const int dropped = int(device_.subslotBytes) - int(clientSample);
     for (UCHAR channel = 0; channel < client_.channels; ++channel) {
         const ULONG sample = devices::CaptureRampSample(index, channel, device_);
         for (ULONG b = 0; b < clientSample; ++b) {
-            if (frame[channel * clientSample + b] != UCHAR(sample >> (8 * (b + dropped))))
+            const int deviceByte = int(b) + dropped;
+            const UCHAR expected = deviceByte < 0 ? 0 : UCHAR(sample >> (8 * deviceByte));
+            if (frame[channel * clientSample + b] != expected)
                 return false;
         }
     }

@@ -1,6 +1,7 @@
 // Objects and handles: per-process handle tables, type and access checks, and leak reports.
 #include "kernel_fixture.h"
 
+#include "kernel/io_file.h"
 #include "kernel/io_manager.h"
 #include "kernel/object_manager.h"
 
@@ -103,6 +104,15 @@ TEST(ObjectLeakTest, ReferencesAndKernelHandlesLeftAtTeardownAreReportedThenFree
         PDEVICE_OBJECT device = nullptr;
         ASSERT_EQ(STATUS_SUCCESS,
                   IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &device));
+        // A file left open is freed without a close request to a driver that is gone.
+        driver->MajorFunction[IRP_MJ_CREATE] = [](PDEVICE_OBJECT, PIRP irp) {
+            irp->IoStatus.Status = STATUS_SUCCESS;
+            IoCompleteRequest(irp, IO_NO_INCREMENT);
+            return STATUS_SUCCESS;
+        };
+        PFILE_OBJECT file = nullptr;
+        ASSERT_EQ(STATUS_SUCCESS, host::OpenFileObject(device, nullptr, nullptr, 0, FILE_READ_DATA,
+                                                       KernelMode, &file));
     }
     machine.PowerOff();
     auto leaks = machine.Checks().Take(host::VerifierCheck::ObjectLeak);

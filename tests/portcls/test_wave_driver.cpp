@@ -24,8 +24,8 @@ std::string Text(const char *what, long value) { return what + std::to_string(va
 class CTestStream : public IMiniportWaveCyclicStream, public IDmaChannel, public CUnknown {
 public:
     DECLARE_STD_UNKNOWN();
-    CTestStream(PUNKNOWN outer, PPORTWAVECYCLIC port, PSERVICEGROUP group, ULONG pin, bool capture)
-        : CUnknown(outer), port_(port), group_(group), pin_(pin), capture_(capture)
+    CTestStream(PUNKNOWN outer, PPORTWAVECYCLIC port, PSERVICEGROUP group, bool capture)
+        : CUnknown(outer), port_(port), group_(group), capture_(capture)
     {
         KeInitializeTimer(&timer_);
         KeInitializeDpc(&dpc_, Tick, this);
@@ -78,7 +78,6 @@ private:
 
     PPORTWAVECYCLIC port_;
     PSERVICEGROUP group_;
-    const ULONG pin_;
     const bool capture_;
     KTIMER timer_;
     KDPC dpc_;
@@ -376,7 +375,7 @@ CTestMiniport::NewStream(PMINIPORTWAVECYCLICSTREAM *Stream, PUNKNOWN OuterUnknow
                          POOL_TYPE PoolType, ULONG Pin, BOOLEAN Capture, PKSDATAFORMAT DataFormat,
                          PDMACHANNEL *DmaChannel, PSERVICEGROUP *ServiceGroup)
 {
-    auto stream = new (PoolType, kTag) CTestStream(OuterUnknown, port_, group_, Pin, Capture);
+    auto stream = new (PoolType, kTag) CTestStream(OuterUnknown, port_, group_, Capture);
     if (stream == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
     stream->NonDelegatingAddRef();
