@@ -4,6 +4,7 @@
 #include "io_manager.h"
 #include "registry_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -34,11 +35,8 @@ void Machine::PowerOff()
     if (poweredOff_)
         return;
     poweredOff_ = true;
-    io_->Shutdown();
-    if (size_t timers = scheduler_->DropTimers())
-        verifier_.Report(VerifierCheck::Usage,
-                         std::to_string(timers) + " kernel timer(s) still set at teardown");
-    StopServiceThreads();
+    // User processes end first, while the machine still runs: their threads stop and their
+    // handles close (pins close) before the I/O manager and the service threads go.
     for (;;) {
         PKPROCESS process;
         {
@@ -48,9 +46,17 @@ void Machine::PowerOff()
             process = processes_.front();
             processes_.pop_front();
         }
-        RunDownProcess(process);
-        ObfDereferenceObject(process);
+        EndListedProcess(process);
     }
+    {
+        std::lock_guard<std::mutex> guard(extensionsLock_);
+        extensions_.clear();
+    }
+    io_->Shutdown();
+    if (size_t timers = scheduler_->DropTimers())
+        verifier_.Report(VerifierCheck::Usage,
+                         std::to_string(timers) + " kernel timer(s) still set at teardown");
+    StopServiceThreads();
     if (size_t open = system_->handles.Count())
         verifier_.Report(VerifierCheck::ObjectLeak,
                          std::to_string(open) + " kernel handle(s) still open at teardown:" +
@@ -81,9 +87,31 @@ void Machine::EndProcess(PKPROCESS process)
 {
     {
         std::lock_guard<std::mutex> guard(processesLock_);
-        processes_.remove(process);
+        auto it = std::find(processes_.begin(), processes_.end(), process);
+        if (it == processes_.end())
+            return; // already ended (by its last thread, or by an earlier call)
+        processes_.erase(it);
     }
+    EndListedProcess(process);
+}
+
+std::vector<MachineExtension *> Machine::ExtensionsSnapshot()
+{
+    std::lock_guard<std::mutex> guard(extensionsLock_);
+    std::vector<MachineExtension *> list;
+    for (auto &entry : extensions_)
+        list.push_back(entry.second.get());
+    return list;
+}
+
+void Machine::EndListedProcess(PKPROCESS process)
+{
+    std::vector<MachineExtension *> extensions = ExtensionsSnapshot();
+    for (MachineExtension *extension : extensions)
+        extension->ProcessEnding(process);
     RunDownProcess(process);
+    for (MachineExtension *extension : extensions)
+        extension->ProcessEnded(process);
     ObfDereferenceObject(process);
 }
 

@@ -15,11 +15,24 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace host {
 
 class RegistryStore;
 class IoManager;
+
+// A subsystem layered on the kernel (user mode's Win32) that keeps state of its own per machine
+// and per process. The machine owns it from its first use on, tells it about every process that
+// ends, and destroys it at power-off after the last process has ended.
+class MachineExtension {
+public:
+    virtual ~MachineExtension() = default;
+    // Before the process's handles are closed; its threads may still run.
+    virtual void ProcessEnding(PKPROCESS process) = 0;
+    // After its handles are closed and its address space is gone.
+    virtual void ProcessEnded(PKPROCESS process) = 0;
+};
 
 struct MachineOptions {
     ClockMode clock = ClockMode::Virtual;
@@ -57,6 +70,19 @@ public:
     // Ends a process the way Windows does: its handles are closed (pins close, mappings go).
     void EndProcess(PKPROCESS process);
 
+    // The machine's extension of type T, made (T(Machine &)) on first use.
+    template <class T>
+    T &Extension()
+    {
+        static const char key = 0;
+        std::lock_guard<std::mutex> guard(extensionsLock_);
+        for (auto &[k, extension] : extensions_)
+            if (k == &key)
+                return static_cast<T &>(*extension);
+        extensions_.emplace_back(&key, std::make_unique<T>(*this));
+        return static_cast<T &>(*extensions_.back().second);
+    }
+
     // Starts an emulated system thread running fn; returns the thread object with one
     // reference for the caller. Counted as runnable from this call on.
     PKTHREAD StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn);
@@ -78,6 +104,9 @@ public:
 
 private:
     void RunDownProcess(PKPROCESS process);
+    // Ends a process that is no longer in the list: extensions first, then its handles.
+    void EndListedProcess(PKPROCESS process);
+    std::vector<MachineExtension *> ExtensionsSnapshot();
     void StopServiceThreads();
     void ReportLeakedObjects();
 
@@ -96,6 +125,9 @@ private:
     PKPROCESS system_ = nullptr;
     std::mutex processesLock_;
     std::list<PKPROCESS> processes_;
+
+    std::mutex extensionsLock_;
+    std::vector<std::pair<const void *, std::unique_ptr<MachineExtension>>> extensions_;
 
     std::mutex threadsLock_;
     std::list<std::pair<PKTHREAD, std::thread>> threads_;

@@ -20,6 +20,7 @@ enum class VerifierCheck {
     Thread,     // thread rules (terminating with a lock or mutex held, ...)
     Deadlock,   // every emulated thread waits and nothing is due
     Usage,      // an entry point called with arguments Windows rejects by bug check
+    Unimplemented, // a Windows entry point or behaviour the emulation does not provide
 };
 
 const char *VerifierCheckName(VerifierCheck check);
