@@ -37,17 +37,7 @@ void Machine::PowerOff()
     poweredOff_ = true;
     // User processes end first, while the machine still runs: their threads stop and their
     // handles close (pins close) before the I/O manager and the service threads go.
-    for (;;) {
-        PKPROCESS process;
-        {
-            std::lock_guard<std::mutex> guard(processesLock_);
-            if (processes_.empty())
-                break;
-            process = processes_.front();
-            processes_.pop_front();
-        }
-        EndListedProcess(process);
-    }
+    EndAllProcesses();
     {
         std::lock_guard<std::mutex> guard(extensionsLock_);
         extensions_.clear();
@@ -87,12 +77,46 @@ void Machine::EndProcess(PKPROCESS process)
 {
     {
         std::lock_guard<std::mutex> guard(processesLock_);
-        auto it = std::find(processes_.begin(), processes_.end(), process);
-        if (it == processes_.end())
-            return; // already ended (by its last thread, or by an earlier call)
-        processes_.erase(it);
+        bool listed = std::find(processes_.begin(), processes_.end(), process) != processes_.end();
+        // Already ended, or being ended (by its last thread, or by an earlier call).
+        if (!listed || !ending_.insert(process).second)
+            return;
     }
     EndListedProcess(process);
+}
+
+void Machine::EndAllProcesses()
+{
+    for (;;) {
+        PKPROCESS process = nullptr;
+        bool endedHere = false;
+        {
+            std::lock_guard<std::mutex> guard(processesLock_);
+            if (processes_.empty())
+                return;
+            for (PKPROCESS candidate : processes_) {
+                if (ending_.insert(candidate).second) {
+                    process = candidate;
+                    endedHere = true;
+                    break;
+                }
+            }
+            if (!endedHere) {
+                process = processes_.front();
+                ObfReferenceObject(process);
+            }
+        }
+        if (endedHere) {
+            EndListedProcess(process);
+            continue;
+        }
+        // Another thread is ending it (its last thread, say): wait until that is done.
+        {
+            ThreadAttachment waiter(*this, "teardown", false);
+            KeWaitForSingleObject(process, Executive, KernelMode, FALSE, nullptr);
+        }
+        ObfDereferenceObject(process);
+    }
 }
 
 std::vector<MachineExtension *> Machine::ExtensionsSnapshot()
@@ -112,6 +136,17 @@ void Machine::EndListedProcess(PKPROCESS process)
     RunDownProcess(process);
     for (MachineExtension *extension : extensions)
         extension->ProcessEnded(process);
+    {
+        std::lock_guard<std::mutex> guard(processesLock_);
+        processes_.remove(process);
+        ending_.erase(process);
+    }
+    // Only now is the process over: whoever waits for it finds every part of it gone.
+    {
+        std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+        process->Header.SignalState = 1;
+        SatisfyWaitersLocked(&process->Header);
+    }
     ObfDereferenceObject(process);
 }
 
@@ -125,9 +160,6 @@ void Machine::RunDownProcess(PKPROCESS process)
     }
     process->addressSpace.UnmapAll();
     process->ended = true;
-    std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
-    process->Header.SignalState = 1;
-    SatisfyWaitersLocked(&process->Header);
 }
 
 PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn)

@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,8 +105,11 @@ public:
 
 private:
     void RunDownProcess(PKPROCESS process);
-    // Ends a process that is no longer in the list: extensions first, then its handles.
+    // Ends a process this thread has marked as ending: extensions first, then its handles;
+    // then it leaves the list and is signalled.
     void EndListedProcess(PKPROCESS process);
+    // Ends every process, waiting for those other threads are ending.
+    void EndAllProcesses();
     std::vector<MachineExtension *> ExtensionsSnapshot();
     void StopServiceThreads();
     void ReportLeakedObjects();
@@ -124,7 +128,8 @@ private:
 
     PKPROCESS system_ = nullptr;
     std::mutex processesLock_;
-    std::list<PKPROCESS> processes_;
+    std::list<PKPROCESS> processes_; // until each has ended
+    std::set<PKPROCESS> ending_;     // those being ended
 
     std::mutex extensionsLock_;
     std::vector<std::pair<const void *, std::unique_ptr<MachineExtension>>> extensions_;

@@ -46,17 +46,19 @@ ThreadRecord *ProcessRecord::FindThreadLocked(PKTHREAD thread)
     return it != threads_.end() ? it->second.get() : nullptr;
 }
 
-void ProcessRecord::RemoveThread(PKTHREAD thread)
+bool ProcessRecord::RemoveThread(PKTHREAD thread, const std::function<bool()> &othersLive)
 {
     std::unique_ptr<ThreadRecord> record;
-    {
-        std::lock_guard<std::mutex> guard(lock_);
-        auto it = threads_.find(thread);
-        if (it == threads_.end())
-            return;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = threads_.find(thread);
+    if (it != threads_.end()) {
         record = std::move(it->second);
         threads_.erase(it);
     }
+    for (auto &[other, r] : threads_)
+        if (r->started)
+            return false;
+    return !othersLive();
 }
 
 std::vector<PKTHREAD> ProcessRecord::StartedThreads(PKTHREAD except)

@@ -57,8 +57,9 @@ public:
     // The record of a thread of this process, made on first use; lock held.
     ThreadRecord &ThreadLocked(PKTHREAD thread);
     ThreadRecord *FindThreadLocked(PKTHREAD thread);
-    // Forgets a thread that has ended.
-    void RemoveThread(PKTHREAD thread);
+    // Forgets a thread that has ended; true if it was the process's last (no started thread
+    // left, and `othersLive`, asked under the lock, finds no thread a test attached either).
+    bool RemoveThread(PKTHREAD thread, const std::function<bool()> &othersLive);
     // Every started thread other than `except`, referenced (the caller dereferences them).
     std::vector<PKTHREAD> StartedThreads(PKTHREAD except);
 

@@ -67,11 +67,13 @@ void RunUserThread(ProcessRecord &process, bool main, const std::function<DWORD(
 {
     PKTHREAD self = KeGetCurrentThread();
     DWORD code = 0;
+    bool returned = false;
     try {
         if (!WaitUntilResumed(process, self))
             ThreadTerminating();
         process.Modules().NotifyThread(DLL_THREAD_ATTACH);
         code = body();
+        returned = true;
     } catch (const ThreadExit &exit) {
         code = DWORD(exit.status);
     }
@@ -83,19 +85,21 @@ void RunUserThread(ProcessRecord &process, bool main, const std::function<DWORD(
             FinishProcessExit(process);
         return;
     }
-    if (main) {
+    // Returning from the main thread ends the process (ExitThread from it does not).
+    if (main && returned) {
         if (process.BeginExit(code, self, true))
             FinishProcessExit(process);
         return;
     }
     process.Modules().NotifyThread(DLL_THREAD_DETACH);
-    process.RemoveThread(self);
-    // The last Win32 thread to end takes its process with it. (Threads a test attached to the
-    // process do not keep it alive.)
-    std::vector<PKTHREAD> others = process.StartedThreads(self);
-    bool last = others.empty();
-    for (PKTHREAD t : others)
-        ObfDereferenceObject(t);
+    // The last thread to end takes its process with it.
+    Machine &machine = process.Owner().Owner();
+    bool last = process.RemoveThread(self, [&machine, &process, self] {
+        std::vector<PKTHREAD> others = LiveThreadsOf(machine, process.Process(), self);
+        for (PKTHREAD t : others)
+            ObfDereferenceObject(t);
+        return !others.empty();
+    });
     if (last && process.BeginExit(code, self, true))
         FinishProcessExit(process);
 }

@@ -4,6 +4,7 @@
 #include "process_record.h"
 #include "user_threads.h"
 
+#include "kernel/registry_store.h"
 #include "kernel/wide_string.h"
 
 #include <optional>
@@ -24,6 +25,26 @@ std::u16string FileNameOf(const std::u16string &path)
 Subsystem::Subsystem(Machine &machine)
     : machine_(machine), names_(std::make_unique<NamedObjects>())
 {
+    KeInitializeEvent(&alwaysSignalled_, NotificationEvent, TRUE);
+    // The multimedia class scheduler's tasks, as Windows 10 installs them.
+    static const struct {
+        const char16_t *name;
+        ULONG priority;
+        const char16_t *category;
+    } kTasks[] = {
+        {u"Audio", 6, u"Medium"},    {u"Capture", 5, u"Medium"},
+        {u"Distribution", 4, u"Medium"}, {u"Games", 2, u"High"},
+        {u"Playback", 3, u"Medium"}, {u"Pro Audio", 1, u"High"},
+        {u"Window Manager", 5, u"Medium"},
+    };
+    RegistryStore &registry = machine.Registry();
+    for (const auto &task : kTasks) {
+        std::u16string key = u"\\REGISTRY\\MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
+                             u"Multimedia\\SystemProfile\\Tasks\\" +
+                             std::u16string(task.name);
+        (void)registry.SetDword(key, u"Priority", task.priority);
+        (void)registry.SetString(key, u"Scheduling Category", task.category);
+    }
 }
 
 Subsystem::~Subsystem() = default;

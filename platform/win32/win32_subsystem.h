@@ -32,6 +32,8 @@ public:
 
     Machine &Owner() { return machine_; }
     NamedObjects &Names() { return *names_; }
+    // What a wait on an object that is not a dispatcher object waits for: always signalled.
+    PKEVENT AlwaysSignalled() { return &alwaysSignalled_; }
 
     // The Win32 state of a process, made on first use.
     ProcessRecord &Process(PKPROCESS process);
@@ -63,6 +65,7 @@ public:
 private:
     Machine &machine_;
     std::unique_ptr<NamedObjects> names_;
+    KEVENT alwaysSignalled_;
     std::mutex lock_;
     std::map<PKPROCESS, std::unique_ptr<ProcessRecord>> processes_;
     std::map<std::u16string, std::pair<std::u16string, std::string>> files_; // by upper-case path

@@ -82,9 +82,10 @@ HANDLE OpenNamedObject(const char *entryPoint, LPCWSTR name, POBJECT_TYPE type,
     return handle;
 }
 
-// The dispatcher object a wait on this object waits for: the object itself, or for a file its
-// event (set when a request on it completes); null for an object that cannot be waited on.
-PVOID WaitableObjectOf(const HandleReference &object)
+// The dispatcher object a wait on this object waits for: the object itself, for a file its
+// event (set when a request on it completes), and for any other object one that is always
+// signalled (Windows's default object).
+PVOID WaitableObjectOf(Caller &caller, const HandleReference &object)
 {
     POBJECT_TYPE type = object.Type();
     if (type == *ExEventObjectType || type == *ExSemaphoreObjectType || type == host::TypeMutant ||
@@ -92,7 +93,7 @@ PVOID WaitableObjectOf(const HandleReference &object)
         return object.Body();
     if (type == *IoFileObjectType)
         return &object.As<FILE_OBJECT>()->Event;
-    return nullptr;
+    return caller.win32.AlwaysSignalled();
 }
 
 DWORD WaitResult(NTSTATUS status)
@@ -252,7 +253,7 @@ BOOL WINAPI ReleaseMutex(HANDLE hMutex)
 DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOOL bWaitAll,
                                       DWORD dwMilliseconds, BOOL bAlertable)
 {
-    CallerOf("WaitForMultipleObjects");
+    Caller caller = CallerOf("WaitForMultipleObjects");
     if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || lpHandles == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
@@ -265,11 +266,7 @@ DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOO
             SetLastErrorFromStatus(status);
             return WAIT_FAILED;
         }
-        objects[i] = WaitableObjectOf(references[i]);
-        if (objects[i] == nullptr) {
-            SetLastError(ERROR_INVALID_HANDLE);
-            return WAIT_FAILED;
-        }
+        objects[i] = WaitableObjectOf(caller, references[i]);
         // Waiting for all of a set that names one object twice is refused.
         for (DWORD j = 0; bWaitAll && j < i; ++j) {
             if (objects[j] == objects[i]) {
