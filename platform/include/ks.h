@@ -323,6 +323,17 @@ typedef struct {
     KSPRIORITY Priority;
 } KSPIN_CONNECT, *PKSPIN_CONNECT;
 
+// A variable-length property value: a count and size header, then Count items.
+typedef struct {
+    ULONG Size; // of the whole value, header included
+    ULONG Count;
+} KSMULTIPLE_ITEM, *PKSMULTIPLE_ITEM;
+
+typedef struct {
+    ULONG PossibleCount;
+    ULONG CurrentCount;
+} KSPIN_CINSTANCES, *PKSPIN_CINSTANCES;
+
 // ---------------------------------------------------------------------------------------------
 // Topology
 
@@ -350,3 +361,4 @@ static_assert(offsetof(KSPIN_DESCRIPTOR, DataFlow) == 48, "KSPIN_DESCRIPTOR layo
 static_assert(sizeof(KSPIN_CONNECT) == 72, "KSPIN_CONNECT layout");
 static_assert(sizeof(KSTOPOLOGY_CONNECTION) == 16, "KSTOPOLOGY_CONNECTION layout");
 static_assert(sizeof(KSSTATE) == 4, "KSSTATE layout");
+static_assert(sizeof(KSMULTIPLE_ITEM) == 8, "KSMULTIPLE_ITEM layout");
