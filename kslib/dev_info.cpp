@@ -103,8 +103,7 @@ HRESULT CDevInfo::AddFilter(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA interfaceDat
     CKsAudFilter2 *filter = nullptr;
     HRESULT result = S_FALSE;
     do {
-        if (!SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, needed, nullptr,
-                                              &device))
+        if (!SetupDiGetDeviceInterfaceDetailW(set, interfaceData, detail, needed, nullptr, &device))
             break;
         hardwareIds = ReadDeviceProperty(set, &device, SPDRP_HARDWAREID);
         if (hardwareIds == nullptr)

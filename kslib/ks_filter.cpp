@@ -33,9 +33,9 @@ HRESULT CKsFilter::OpenFilter()
 {
     // Shared, as Windows treats kernel-streaming filters anyway: another program (the control
     // panel beside an ASIO host) may hold the same filter open.
-    HANDLE handle = CreateFileW(m_devicePath, GENERIC_READ | GENERIC_WRITE,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
+    HANDLE handle =
+        CreateFileW(m_devicePath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, nullptr);
     if (!IsValidHandle(handle))
         return E_FAIL;
     CloseTargetHandle();
@@ -54,8 +54,7 @@ HRESULT CKsFilter::QueryPinProperty(ULONG pinId, ULONG propertyId, PVOID value, 
     return PropertyRequest(m_handle, &request, sizeof request, value, size, bytesReturned);
 }
 
-HRESULT CKsFilter::QueryPinPropertyAlloc(ULONG pinId, ULONG propertyId, PBYTE *buffer,
-                                         PULONG size)
+HRESULT CKsFilter::QueryPinPropertyAlloc(ULONG pinId, ULONG propertyId, PBYTE *buffer, PULONG size)
 {
     KSP_PIN request = {};
     request.Property.Set = KSPROPSETID_Pin;

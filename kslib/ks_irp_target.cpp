@@ -40,7 +40,10 @@ private:
     ULONG m_size;
 };
 
-bool IsMoreData(DWORD error) { return error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA; }
+bool IsMoreData(DWORD error)
+{
+    return error == ERROR_INSUFFICIENT_BUFFER || error == ERROR_MORE_DATA;
+}
 
 } // namespace
 

@@ -8,7 +8,7 @@
 namespace {
 
 typedef DWORD(WINAPI *KsCreatePinFunction)(HANDLE FilterHandle, PKSPIN_CONNECT Connect,
-                                          ACCESS_MASK DesiredAccess, PHANDLE ConnectionHandle);
+                                           ACCESS_MASK DesiredAccess, PHANDLE ConnectionHandle);
 
 // ksuser's KsCreatePin, found on first use and kept for the life of the process; null if the
 // library or the entry point is missing.
@@ -77,8 +77,8 @@ HRESULT CKsPin::LoadDescriptor()
                  &m_descriptor.InterfacesCount));
     m_descriptor.Mediums = reinterpret_cast<const KSPIN_MEDIUM *>(readList(
         KSPROPERTY_PIN_MEDIUMS, sizeof(KSPIN_MEDIUM), &m_mediumList, &m_descriptor.MediumsCount));
-    m_descriptor.DataRanges = reinterpret_cast<const KSDATARANGE *>(readList(
-        KSPROPERTY_PIN_DATARANGES, 0, &m_dataRangeList, &m_descriptor.DataRangesCount));
+    m_descriptor.DataRanges = reinterpret_cast<const KSDATARANGE *>(
+        readList(KSPROPERTY_PIN_DATARANGES, 0, &m_dataRangeList, &m_descriptor.DataRangesCount));
     KSPIN_DATAFLOW dataFlow = KSPIN_DATAFLOW(0);
     read(KSPROPERTY_PIN_DATAFLOW, &dataFlow, sizeof dataFlow);
     m_dataFlow = dataFlow;
@@ -125,8 +125,8 @@ HRESULT CKsPin::CreatePinHandle(BOOL looped)
 
 HRESULT CKsPin::ChangeState(KSSTATE state)
 {
-    HRESULT result = StoreProperty(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, &state,
-                                   sizeof state);
+    HRESULT result =
+        StoreProperty(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, &state, sizeof state);
     if (SUCCEEDED(result))
         m_state = state;
     return result;
@@ -136,8 +136,7 @@ HRESULT CKsPin::ReadState(KSSTATE *state)
 {
     if (state == nullptr)
         return E_INVALIDARG;
-    return QueryProperty(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, state,
-                         sizeof *state);
+    return QueryProperty(KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, state, sizeof *state);
 }
 
 HRESULT CKsPin::ClosePin()

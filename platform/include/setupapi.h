@@ -141,7 +141,7 @@ typedef struct _SP_DRVINFO_DATA_V2_W {
 } SP_DRVINFO_DATA_V2_W, *PSP_DRVINFO_DATA_V2_W;
 
 typedef UINT(CALLBACK *PSP_FILE_CALLBACK_A)(PVOID Context, UINT Notification, UINT_PTR Param1,
-                                             UINT_PTR Param2);
+                                            UINT_PTR Param2);
 typedef PVOID HSPFILEQ;
 
 typedef struct _SP_DEVINSTALL_PARAMS_A {

@@ -104,7 +104,8 @@
 
 inline HRESULT HRESULT_FROM_WIN32(unsigned int x)
 {
-    return (HRESULT)x <= 0 ? (HRESULT)x : (HRESULT)((x & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
+    return (HRESULT)x <= 0 ? (HRESULT)x
+                           : (HRESULT)((x & 0x0000FFFF) | (FACILITY_WIN32 << 16) | 0x80000000);
 }
 
 #define S_OK ((HRESULT)0)

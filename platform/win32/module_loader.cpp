@@ -153,8 +153,8 @@ DWORD ModuleList::ResolveLocked(const std::u16string &name, std::u16string *path
         *system = loaded->system;
         return ERROR_SUCCESS;
     }
-    const SystemModule *candidate = win32.SystemModuleHidden(file) ? nullptr
-                                                                   : FindSystemModule(file);
+    const SystemModule *candidate =
+        win32.SystemModuleHidden(file) ? nullptr : FindSystemModule(file);
     bool bare = canonical.find(u'\\') == std::u16string::npos;
     if (candidate != nullptr &&
         (bare || EqualIgnoreCase(DirectoryOf(canonical), kSystemDirectory))) {
@@ -280,8 +280,8 @@ DWORD ModuleList::Free(HMODULE handle)
 DWORD ModuleList::Find(const std::u16string &name, HMODULE *handle)
 {
     LoaderLock lock(*this);
-    Module *module = name.empty() ? modules_.front().get()
-                                  : FindLoadedLocked(CanonicalModuleName(name));
+    Module *module =
+        name.empty() ? modules_.front().get() : FindLoadedLocked(CanonicalModuleName(name));
     if (module == nullptr)
         return ERROR_MOD_NOT_FOUND;
     *handle = module->Handle();

@@ -29,14 +29,14 @@ class Module {
 public:
     HMODULE Handle() { return reinterpret_cast<HMODULE>(this); }
 
-    std::u16string path;                   // the Windows path it was loaded from
-    const SystemModule *system = nullptr;  // a system module's table, or null
-    void *library = nullptr;               // the host copy, loaded
-    int copy = -1;                         // the host copy's file (a memory file)
+    std::u16string path;                  // the Windows path it was loaded from
+    const SystemModule *system = nullptr; // a system module's table, or null
+    void *library = nullptr;              // the host copy, loaded
+    int copy = -1;                        // the host copy's file (a memory file)
     DllEntryPoint dllMain = nullptr;
     ULONG loadCount = 0;
-    bool pinned = false;      // never unloaded (the process image, kernel32)
-    bool threadCalls = true;  // DLL_THREAD_ATTACH/DETACH wanted
+    bool pinned = false;     // never unloaded (the process image, kernel32)
+    bool threadCalls = true; // DLL_THREAD_ATTACH/DETACH wanted
 };
 
 class ModuleList {

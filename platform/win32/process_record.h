@@ -34,8 +34,8 @@ struct ThreadRecord {
     ULONG suspendCount = 0;
     int priority = 0; // THREAD_PRIORITY_*
     ULONG comInitializations = 0;
-    DWORD comModel = 0;        // COINIT_* of the first CoInitializeEx
-    ULONG_PTR mmcssTask = 0;   // the handle AvSetMmThreadCharacteristics returned, or 0
+    DWORD comModel = 0;      // COINIT_* of the first CoInitializeEx
+    ULONG_PTR mmcssTask = 0; // the handle AvSetMmThreadCharacteristics returned, or 0
     DWORD mmcssTaskIndex = 0;
 };
 

@@ -17,11 +17,10 @@ HRESULT RegisterServer(Subsystem &win32, const std::u16string &modulePath, bool 
             if (module == nullptr) {
                 result = HRESULT_FROM_WIN32(GetLastError());
             } else {
-                FARPROC entry =
-                    GetProcAddress(module, unregister ? "DllUnregisterServer" : "DllRegisterServer");
-                result = entry != nullptr
-                             ? FunctionFrom<HRESULT(STDAPICALLTYPE *)()>(entry)()
-                             : HRESULT_FROM_WIN32(GetLastError());
+                FARPROC entry = GetProcAddress(module, unregister ? "DllUnregisterServer"
+                                                                  : "DllRegisterServer");
+                result = entry != nullptr ? FunctionFrom<HRESULT(STDAPICALLTYPE *)()>(entry)()
+                                          : HRESULT_FROM_WIN32(GetLastError());
                 FreeLibrary(module);
             }
             CoUninitialize();

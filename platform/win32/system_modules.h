@@ -22,7 +22,10 @@ struct SystemModule {
     bool alwaysLoaded; // mapped into every process (kernel32, ntdll)
 };
 
-#define QUEN_SYSTEM_EXPORT(function) {#function, reinterpret_cast<void *>(&function)}
+#define QUEN_SYSTEM_EXPORT(function)                                                               \
+    {                                                                                              \
+#function, reinterpret_cast < void *>(&function)                                           \
+    }
 
 // An entry point GetProcAddress returned, as the function type it has.
 template <class Function>

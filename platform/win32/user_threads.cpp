@@ -59,8 +59,7 @@ bool WaitUntilResumed(ProcessRecord &process, PKTHREAD self)
             return true;
         resumed = &record.resumed;
     }
-    return KeWaitForSingleObject(resumed, UserRequest, UserMode, FALSE, nullptr) ==
-           STATUS_WAIT_0;
+    return KeWaitForSingleObject(resumed, UserRequest, UserMode, FALSE, nullptr) == STATUS_WAIT_0;
 }
 
 void RunUserThread(ProcessRecord &process, bool main, const std::function<DWORD()> &body)
@@ -113,8 +112,8 @@ bool IsStarted(ProcessRecord &process, PKTHREAD thread)
 
 } // namespace
 
-PKTHREAD StartUserThread(ProcessRecord &process, const std::string &name, bool suspended,
-                         bool main, std::function<DWORD()> body)
+PKTHREAD StartUserThread(ProcessRecord &process, const std::string &name, bool suspended, bool main,
+                         std::function<DWORD()> body)
 {
     auto gate = std::make_shared<StartGate>();
     KeInitializeEvent(&gate->registered, NotificationEvent, FALSE);
@@ -142,10 +141,9 @@ void EndCallingThread(const char *entryPoint, DWORD exitCode)
 {
     Caller caller = CallerOf(entryPoint);
     if (!IsStarted(caller.process, caller.thread)) {
-        caller.machine.Checks().Report(VerifierCheck::Usage,
-                                       std::string(entryPoint) + " on thread '" +
-                                           caller.thread->name +
-                                           "', which the test attached: it cannot be ended");
+        caller.machine.Checks().Report(
+            VerifierCheck::Usage, std::string(entryPoint) + " on thread '" + caller.thread->name +
+                                      "', which the test attached: it cannot be ended");
         return;
     }
     throw ThreadExit{NTSTATUS(exitCode)};

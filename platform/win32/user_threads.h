@@ -17,8 +17,8 @@ namespace host::win32 {
 
 // Starts a Win32 thread in the process; `main` makes it the process's main thread (returning
 // from it ends the process). Returns the thread object with a reference for the caller.
-PKTHREAD StartUserThread(ProcessRecord &process, const std::string &name, bool suspended,
-                         bool main, std::function<DWORD()> body);
+PKTHREAD StartUserThread(ProcessRecord &process, const std::string &name, bool suspended, bool main,
+                         std::function<DWORD()> body);
 
 // ExitThread / ExitProcess / TerminateProcess of the caller's own process, from inside: ends the
 // calling thread (a thread a test attached cannot be ended: a verifier report, and it returns).

@@ -22,8 +22,7 @@ std::u16string FileNameOf(const std::u16string &path)
 
 } // namespace
 
-Subsystem::Subsystem(Machine &machine)
-    : machine_(machine), names_(std::make_unique<NamedObjects>())
+Subsystem::Subsystem(Machine &machine) : machine_(machine), names_(std::make_unique<NamedObjects>())
 {
     KeInitializeEvent(&alwaysSignalled_, NotificationEvent, TRUE);
     // The multimedia class scheduler's tasks, as Windows 10 installs them.
@@ -32,16 +31,17 @@ Subsystem::Subsystem(Machine &machine)
         ULONG priority;
         const char16_t *category;
     } kTasks[] = {
-        {u"Audio", 6, u"Medium"},    {u"Capture", 5, u"Medium"},
-        {u"Distribution", 4, u"Medium"}, {u"Games", 2, u"High"},
-        {u"Playback", 3, u"Medium"}, {u"Pro Audio", 1, u"High"},
+        {u"Audio", 6, u"Medium"},          {u"Capture", 5, u"Medium"},
+        {u"Distribution", 4, u"Medium"},   {u"Games", 2, u"High"},
+        {u"Playback", 3, u"Medium"},       {u"Pro Audio", 1, u"High"},
         {u"Window Manager", 5, u"Medium"},
     };
     RegistryStore &registry = machine.Registry();
     for (const auto &task : kTasks) {
-        std::u16string key = u"\\REGISTRY\\MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
-                             u"Multimedia\\SystemProfile\\Tasks\\" +
-                             std::u16string(task.name);
+        std::u16string key =
+            u"\\REGISTRY\\MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\"
+            u"Multimedia\\SystemProfile\\Tasks\\" +
+            std::u16string(task.name);
         (void)registry.SetDword(key, u"Priority", task.priority);
         (void)registry.SetString(key, u"Scheduling Category", task.category);
     }

@@ -69,7 +69,7 @@ private:
     std::mutex lock_;
     std::map<PKPROCESS, std::unique_ptr<ProcessRecord>> processes_;
     std::map<std::u16string, std::pair<std::u16string, std::string>> files_; // by upper-case path
-    std::set<std::u16string> hiddenModules_;                                   // upper case
+    std::set<std::u16string> hiddenModules_;                                 // upper case
 };
 
 } // namespace host::win32

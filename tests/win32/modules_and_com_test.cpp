@@ -19,10 +19,7 @@ constexpr WCHAR kModulePath[] = L"C:\\Program Files\\Quen Test\\quen_test_module
 
 class ModulesAndCom : public Win32Test {
 protected:
-    void SetUp() override
-    {
-        Win32().InstallFile(host::ToU16(kModulePath), QUEN_TEST_MODULE_FILE);
-    }
+    void SetUp() override { Win32().InstallFile(host::ToU16(kModulePath), QUEN_TEST_MODULE_FILE); }
     // The test module's DllMain notifications so far, in order.
     std::string Notifications()
     {
@@ -67,11 +64,13 @@ TEST_F(ModulesAndCom, DllMainSeesProcessAndThreadNotifications)
     // Once loaded, the bare name finds it; a second load is counted, not repeated.
     EXPECT_EQ(LoadLibraryW(L"quen_test_module"), module);
     EXPECT_EQ(GetModuleHandleW(L"quen_test_module.dll"), module);
-    HANDLE thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    HANDLE thread = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_TRUE(DisableThreadLibraryCalls(module));
-    thread = CreateThread(nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
+    thread = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { return 0; }, nullptr, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     EXPECT_TRUE(FreeLibrary(module));
@@ -189,8 +188,7 @@ TEST_F(ModulesAndCom, ClassIdsRoundTripThroughTheirRegistryForm)
     EXPECT_EQ(CLSIDFromString(text, &parsed), S_OK);
     EXPECT_EQ(parsed, CLSID_QuenTestCounter);
     CoTaskMemFree(text);
-    EXPECT_EQ(CLSIDFromString(L"{F1D0C4A2-6B35-4E8A-9C21-7A5E3B904D1}", &parsed),
-              CO_E_CLASSSTRING);
+    EXPECT_EQ(CLSIDFromString(L"{F1D0C4A2-6B35-4E8A-9C21-7A5E3B904D1}", &parsed), CO_E_CLASSSTRING);
 }
 
 } // namespace

@@ -75,9 +75,8 @@ TEST_F(Registry, PredefinedKeysAreTheMachineHives)
     DWORD one = 1;
     ASSERT_EQ(RegSetValueExW(key_, L"flag", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one), 4),
               ERROR_SUCCESS);
-    EXPECT_TRUE(M().Registry().GetValue(host::RegistryStore::CurrentUserPath() +
-                                            u"\\SOFTWARE\\Quen Test",
-                                        u"flag"));
+    EXPECT_TRUE(M().Registry().GetValue(
+        host::RegistryStore::CurrentUserPath() + u"\\SOFTWARE\\Quen Test", u"flag"));
     HKEY classes;
     ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"CLSID\\quen", 0, nullptr, 0, KEY_WRITE, nullptr,
                               &classes, nullptr),
@@ -97,9 +96,9 @@ TEST_F(Registry, HandlesGrantOnlyTheRightsAskedFor)
               ERROR_ACCESS_DENIED);
     RegCloseKey(readOnly);
     HKEY queryOnly;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Quen Test", 0, KEY_QUERY_VALUE,
-                            &queryOnly),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegOpenKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Quen Test", 0, KEY_QUERY_VALUE, &queryOnly),
+        ERROR_SUCCESS);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     EXPECT_EQ(RegNotifyChangeKeyValue(queryOnly, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE),
               ERROR_ACCESS_DENIED);
@@ -120,14 +119,14 @@ TEST_F(Registry, KeysAreCreatedWithTheirParentsEnumeratedAndDeleted)
 {
     HKEY deep;
     DWORD disposition = 0;
-    ASSERT_EQ(RegCreateKeyExW(key_, L"a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deep,
-                              &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(key_, L"a\\b", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &deep, &disposition),
+        ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
     HKEY again;
-    ASSERT_EQ(RegCreateKeyExW(key_, L"a\\b", 0, nullptr, 0, KEY_READ, nullptr, &again,
-                              &disposition),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(key_, L"a\\b", 0, nullptr, 0, KEY_READ, nullptr, &again, &disposition),
+        ERROR_SUCCESS);
     EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
     RegCloseKey(again);
     WCHAR name[8];
@@ -160,16 +159,16 @@ TEST_F(Registry, AnsiCallsStoreAndReadWideStrings)
               ERROR_SUCCESS);
     WCHAR wide[8];
     DWORD size = sizeof wide;
-    ASSERT_EQ(RegQueryValueExW(key_, L"name", nullptr, nullptr, reinterpret_cast<BYTE *>(wide),
-                               &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryValueExW(key_, L"name", nullptr, nullptr, reinterpret_cast<BYTE *>(wide), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(size, 10u);
     EXPECT_EQ(wide[3], WCHAR(0xE9));
     char back[8];
     size = sizeof back;
-    ASSERT_EQ(RegQueryValueExA(ansi, "name", nullptr, nullptr, reinterpret_cast<BYTE *>(back),
-                               &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegQueryValueExA(ansi, "name", nullptr, nullptr, reinterpret_cast<BYTE *>(back), &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(size, 5u);
     EXPECT_STREQ(back, "caf\xE9");
     RegCloseKey(ansi);
@@ -179,9 +178,9 @@ TEST_F(Registry, NotificationReportsOneMatchingChangeAfterArming)
 {
     DWORD one = 1;
     HKEY child;
-    ASSERT_EQ(RegCreateKeyExW(key_, L"child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child,
-                              nullptr),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegCreateKeyExW(key_, L"child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+        ERROR_SUCCESS);
     const struct {
         const char *what;
         BOOL subtree;
@@ -203,12 +202,12 @@ TEST_F(Registry, NotificationReportsOneMatchingChangeAfterArming)
         RegSetValueExW(key_, L"v", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one), 4);
         HANDLE event = Watch(watched, c.subtree, c.filter);
         EXPECT_EQ(WaitForSingleObject(event, 0), DWORD(WAIT_TIMEOUT));
-        RegSetValueExW(c.inChild ? child : key_, L"v", 0, REG_DWORD,
-                       reinterpret_cast<BYTE *>(&one), 4);
+        RegSetValueExW(c.inChild ? child : key_, L"v", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one),
+                       4);
         EXPECT_EQ(WaitForSingleObject(event, 0), c.signalled ? WAIT_OBJECT_0 : DWORD(WAIT_TIMEOUT));
         // One change, one signal: a second change waits for the next call.
-        RegSetValueExW(c.inChild ? child : key_, L"v", 0, REG_DWORD,
-                       reinterpret_cast<BYTE *>(&one), 4);
+        RegSetValueExW(c.inChild ? child : key_, L"v", 0, REG_DWORD, reinterpret_cast<BYTE *>(&one),
+                       4);
         if (c.signalled) {
             EXPECT_EQ(WaitForSingleObject(event, 0), DWORD(WAIT_TIMEOUT));
         }

@@ -55,8 +55,13 @@ TEST_F(ThreadsAndProcesses, ProcessEndsWhenItsMainThreadReturns)
 TEST_F(ThreadsAndProcesses, LastThreadToEndTakesItsProcessWithIt)
 {
     PKPROCESS process = Start("threads", [] {
-        CreateThread(nullptr, 0, [](LPVOID) -> DWORD { Sleep(50); return 9; }, nullptr, 0,
-                     nullptr);
+        CreateThread(
+            nullptr, 0,
+            [](LPVOID) -> DWORD {
+                Sleep(50);
+                return 9;
+            },
+            nullptr, 0, nullptr);
         ExitThread(1);
         return DWORD(0);
     });
@@ -68,12 +73,13 @@ TEST_F(ThreadsAndProcesses, TerminationEndsBlockedThreadsAndClosesTheProcessHand
     HANDLE ready = CreateEventW(nullptr, TRUE, FALSE, L"quen.ready");
     PKPROCESS process = Start("victim", [] {
         HANDLE own = CreateEventW(nullptr, TRUE, FALSE, L"quen.victim-own");
-        CreateThread(nullptr, 0,
-                     [](LPVOID event) -> DWORD {
-                         WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
-                         return 0;
-                     },
-                     own, 0, nullptr);
+        CreateThread(
+            nullptr, 0,
+            [](LPVOID event) -> DWORD {
+                WaitForSingleObject(static_cast<HANDLE>(event), INFINITE);
+                return 0;
+            },
+            own, 0, nullptr);
         HANDLE signal = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"quen.ready");
         SetEvent(signal);
         Sleep(INFINITE);

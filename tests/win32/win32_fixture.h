@@ -42,9 +42,9 @@ protected:
     // Runs `main` as the main thread of a new process; returns the process, referenced.
     PKPROCESS Start(const std::string &name, std::function<DWORD()> main)
     {
-        return Win32().StartProcess(name, u"C:\\Program Files\\Quen Test\\" +
-                                              host::FromUtf8(name) + u".exe",
-                                    std::move(main));
+        return Win32().StartProcess(
+            name, u"C:\\Program Files\\Quen Test\\" + host::FromUtf8(name) + u".exe",
+            std::move(main));
     }
     // Waits for a process to end and returns its exit code (the reference is dropped).
     DWORD Join(PKPROCESS process)

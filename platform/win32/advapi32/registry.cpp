@@ -234,9 +234,9 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM
                          phkResult);
 }
 
-LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR lpClass,
-                               DWORD dwOptions, REGSAM samDesired, LPSECURITY_ATTRIBUTES,
-                               PHKEY phkResult, LPDWORD lpdwDisposition)
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired, LPSECURITY_ATTRIBUTES, PHKEY phkResult,
+                               LPDWORD lpdwDisposition)
 {
     Caller caller = CallerOf("RegCreateKeyExW");
     if (phkResult == nullptr || lpSubKey == nullptr || (dwOptions & ~REG_LEGAL_OPTION) != 0)
@@ -290,8 +290,8 @@ LSTATUS WINAPI RegCloseKey(HKEY hKey)
     return LSTATUS(ErrorFromStatus(caller.process.Process()->handles.Close(hKey)));
 }
 
-LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
-                                LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData)
 {
     return QueryValue(hKey, Text(lpValueName), lpReserved, lpType, lpData, lpcbData, false);
 }
@@ -375,9 +375,8 @@ LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpc
     return error;
 }
 
-LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
-                             LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
-                             LPBYTE lpData, LPDWORD lpcbData)
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
+                             LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     Caller caller = CallerOf("RegEnumValueW");
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr))
@@ -509,7 +508,8 @@ LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNo
     HKEY watched = hKey;
     if (PredefinedKeyPath(hKey) != nullptr) {
         LSTATUS error = caller.process.PredefinedKey(
-            reinterpret_cast<ULONG_PTR>(hKey), [hKey](HANDLE *opened) {
+            reinterpret_cast<ULONG_PTR>(hKey),
+            [hKey](HANDLE *opened) {
                 HKEY key;
                 LSTATUS result = RegOpenKeyExW(hKey, nullptr, 0, KEY_ALL_ACCESS, &key);
                 *opened = key;

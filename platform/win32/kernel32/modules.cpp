@@ -116,9 +116,8 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE *phModule)
 {
     Caller caller = CallerOf("GetModuleHandleExW");
-    if (phModule == nullptr ||
-        (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN &&
-         dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
+    if (phModule == nullptr || (dwFlags & GET_MODULE_HANDLE_EX_FLAG_PIN &&
+                                dwFlags & GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

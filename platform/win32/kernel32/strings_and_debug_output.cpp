@@ -39,11 +39,15 @@ bool DecodeUtf8(const unsigned char *bytes, size_t count, std::u16string *out)
     bool valid = true;
     for (size_t i = 0; i < count;) {
         unsigned char lead = bytes[i];
-        size_t length = lead < 0x80 ? 1 : (lead >> 5) == 6 ? 2 : (lead >> 4) == 14 ? 3
-                                                          : (lead >> 3) == 30     ? 4
-                                                                                  : 0;
-        char32_t code = length == 1 ? lead : length == 2 ? lead & 0x1F : length == 3 ? lead & 0x0F
-                                                                                     : lead & 0x07;
+        size_t length = lead < 0x80         ? 1
+                        : (lead >> 5) == 6  ? 2
+                        : (lead >> 4) == 14 ? 3
+                        : (lead >> 3) == 30 ? 4
+                                            : 0;
+        char32_t code = length == 1   ? lead
+                        : length == 2 ? lead & 0x1F
+                        : length == 3 ? lead & 0x0F
+                                      : lead & 0x07;
         bool ok = length != 0 && i + length <= count;
         for (size_t k = 1; ok && k < length; ++k) {
             ok = (bytes[i + k] & 0xC0) == 0x80;
@@ -88,8 +92,8 @@ int CopyConverted(const Text &text, Char *buffer, int capacity)
 void WriteDebugOutput(const char *entryPoint, const std::u16string &text)
 {
     Caller caller = CallerOf(entryPoint);
-    host::DebugLogOf(caller.machine).Write(DPFLTR_DEFAULT_ID, DPFLTR_INFO_LEVEL,
-                                           host::ToUtf8(text));
+    host::DebugLogOf(caller.machine)
+        .Write(DPFLTR_DEFAULT_ID, DPFLTR_INFO_LEVEL, host::ToUtf8(text));
 }
 
 } // namespace
@@ -121,8 +125,8 @@ int WINAPI lstrlenW(LPCWSTR lpString)
 
 int WINAPI lstrlenA(LPCSTR lpString) { return lpString != nullptr ? int(strlen(lpString)) : 0; }
 
-int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr,
-                               int cbMultiByte, LPWSTR lpWideCharStr, int cchWideChar)
+int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int cbMultiByte,
+                               LPWSTR lpWideCharStr, int cchWideChar)
 {
     if (lpMultiByteStr == nullptr || cbMultiByte == 0 || cbMultiByte < -1 || cchWideChar < 0 ||
         (CodePage != CP_ACP && CodePage != CP_UTF8)) {

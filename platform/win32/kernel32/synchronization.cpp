@@ -52,8 +52,8 @@ HANDLE CreateSynchronizationObject(Caller &caller, LPCWSTR name, POBJECT_TYPE ty
         status = OpenInto(caller, access, &handle)(body);
         ObfDereferenceObject(body);
     } else {
-        status = caller.win32.Names().CreateOrOpen(text, type, make,
-                                                   OpenInto(caller, access, &handle));
+        status =
+            caller.win32.Names().CreateOrOpen(text, type, make, OpenInto(caller, access, &handle));
     }
     if (!NT_SUCCESS(status)) {
         SetLastErrorFromStatus(status);
@@ -64,8 +64,7 @@ HANDLE CreateSynchronizationObject(Caller &caller, LPCWSTR name, POBJECT_TYPE ty
     return handle;
 }
 
-HANDLE OpenNamedObject(const char *entryPoint, LPCWSTR name, POBJECT_TYPE type,
-                       ACCESS_MASK access)
+HANDLE OpenNamedObject(const char *entryPoint, LPCWSTR name, POBJECT_TYPE type, ACCESS_MASK access)
 {
     Caller caller = CallerOf(entryPoint);
     if (name == nullptr || *name == 0) {
@@ -215,8 +214,8 @@ HANDLE WINAPI CreateMutexExW(LPSECURITY_ATTRIBUTES, LPCWSTR lpName, DWORD dwFlag
 HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
                            LPCWSTR lpName)
 {
-    return CreateMutexExW(lpMutexAttributes, lpName,
-                          bInitialOwner ? CREATE_MUTEX_INITIAL_OWNER : 0, MUTEX_ALL_ACCESS);
+    return CreateMutexExW(lpMutexAttributes, lpName, bInitialOwner ? CREATE_MUTEX_INITIAL_OWNER : 0,
+                          MUTEX_ALL_ACCESS);
 }
 
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
@@ -277,9 +276,9 @@ DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOO
     }
     KWAIT_BLOCK blocks[MAXIMUM_WAIT_OBJECTS];
     LARGE_INTEGER storage;
-    NTSTATUS status = KeWaitForMultipleObjects(
-        nCount, objects, bWaitAll ? WaitAll : WaitAny, UserRequest, UserMode,
-        bAlertable ? TRUE : FALSE, Timeout(dwMilliseconds, &storage), blocks);
+    NTSTATUS status = KeWaitForMultipleObjects(nCount, objects, bWaitAll ? WaitAll : WaitAny,
+                                               UserRequest, UserMode, bAlertable ? TRUE : FALSE,
+                                               Timeout(dwMilliseconds, &storage), blocks);
     return WaitResult(status);
 }
 

@@ -47,10 +47,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    PKTHREAD thread = StartUserThread(
-        caller.process, caller.process.Process()->name + " thread",
-        (dwCreationFlags & CREATE_SUSPENDED) != 0, false,
-        [lpStartAddress, lpParameter] { return lpStartAddress(lpParameter); });
+    PKTHREAD thread =
+        StartUserThread(caller.process, caller.process.Process()->name + " thread",
+                        (dwCreationFlags & CREATE_SUSPENDED) != 0, false,
+                        [lpStartAddress, lpParameter] { return lpStartAddress(lpParameter); });
     HANDLE handle = caller.process.Process()->handles.Insert(thread, THREAD_ALL_ACCESS);
     if (lpThreadId != nullptr)
         *lpThreadId = thread->id;
@@ -85,8 +85,7 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
 {
     Caller caller = CallerOf("GetExitCodeThread");
     HandleReference thread;
-    NTSTATUS status =
-        thread.Reference(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
+    NTSTATUS status = thread.Reference(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
     if (!NT_SUCCESS(status)) {
         SetLastErrorFromStatus(status);
         return FALSE;
@@ -121,8 +120,7 @@ int WINAPI GetThreadPriority(HANDLE hThread)
 {
     Caller caller = CallerOf("GetThreadPriority");
     HandleReference thread;
-    NTSTATUS status =
-        thread.Reference(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
+    NTSTATUS status = thread.Reference(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
     if (!NT_SUCCESS(status)) {
         SetLastErrorFromStatus(status);
         return THREAD_PRIORITY_ERROR_RETURN;
@@ -161,8 +159,7 @@ DWORD WINAPI GetProcessId(HANDLE Process)
 {
     CallerOf("GetProcessId");
     HandleReference process;
-    NTSTATUS status =
-        process.Reference(Process, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType);
+    NTSTATUS status = process.Reference(Process, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType);
     if (!NT_SUCCESS(status)) {
         SetLastErrorFromStatus(status);
         return 0;

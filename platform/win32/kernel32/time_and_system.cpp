@@ -17,7 +17,10 @@ namespace {
 // The performance counter counts the interrupt time's 100 ns units, as on Windows 10.
 constexpr LONGLONG kPerformanceFrequency = 10000000;
 
-ULONGLONG InterruptTime(const char *entryPoint) { return CallerOf(entryPoint).machine.Clock().Now(); }
+ULONGLONG InterruptTime(const char *entryPoint)
+{
+    return CallerOf(entryPoint).machine.Clock().Now();
+}
 
 // The simulated PC's processor: one package, four cores with two logical processors each, each
 // core with its own L1 data, L1 instruction and L2 caches, one shared L3, one NUMA node.

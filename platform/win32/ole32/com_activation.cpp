@@ -17,8 +17,8 @@ using namespace host::win32;
 
 namespace {
 
-constexpr DWORD kValidCoInit = COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE |
-                               COINIT_SPEED_OVER_MEMORY;
+constexpr DWORD kValidCoInit =
+    COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE | COINIT_SPEED_OVER_MEMORY;
 
 // The text of a registry string value up to its first terminator (or all of it, if it has none).
 std::u16string StringValue(const host::RegistryValue &value)

@@ -10,20 +10,13 @@ namespace host::win32 {
 namespace {
 
 const SystemExport kExports[] = {
-    QUEN_SYSTEM_EXPORT(CLSIDFromString),
-    QUEN_SYSTEM_EXPORT(CoCreateInstance),
-    QUEN_SYSTEM_EXPORT(CoFreeUnusedLibraries),
-    QUEN_SYSTEM_EXPORT(CoFreeUnusedLibrariesEx),
-    QUEN_SYSTEM_EXPORT(CoGetClassObject),
-    QUEN_SYSTEM_EXPORT(CoInitialize),
-    QUEN_SYSTEM_EXPORT(CoInitializeEx),
-    QUEN_SYSTEM_EXPORT(CoTaskMemAlloc),
-    QUEN_SYSTEM_EXPORT(CoTaskMemFree),
-    QUEN_SYSTEM_EXPORT(CoTaskMemRealloc),
-    QUEN_SYSTEM_EXPORT(CoUninitialize),
-    QUEN_SYSTEM_EXPORT(IIDFromString),
-    QUEN_SYSTEM_EXPORT(StringFromCLSID),
-    QUEN_SYSTEM_EXPORT(StringFromGUID2),
+    QUEN_SYSTEM_EXPORT(CLSIDFromString),       QUEN_SYSTEM_EXPORT(CoCreateInstance),
+    QUEN_SYSTEM_EXPORT(CoFreeUnusedLibraries), QUEN_SYSTEM_EXPORT(CoFreeUnusedLibrariesEx),
+    QUEN_SYSTEM_EXPORT(CoGetClassObject),      QUEN_SYSTEM_EXPORT(CoInitialize),
+    QUEN_SYSTEM_EXPORT(CoInitializeEx),        QUEN_SYSTEM_EXPORT(CoTaskMemAlloc),
+    QUEN_SYSTEM_EXPORT(CoTaskMemFree),         QUEN_SYSTEM_EXPORT(CoTaskMemRealloc),
+    QUEN_SYSTEM_EXPORT(CoUninitialize),        QUEN_SYSTEM_EXPORT(IIDFromString),
+    QUEN_SYSTEM_EXPORT(StringFromCLSID),       QUEN_SYSTEM_EXPORT(StringFromGUID2),
     QUEN_SYSTEM_EXPORT(StringFromIID),
 };
 

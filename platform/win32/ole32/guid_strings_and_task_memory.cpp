@@ -23,7 +23,7 @@ bool ParseGuid(LPCOLESTR text, GUID *guid)
                 return false;
             continue;
         }
-        int value = c >= '0' && c <= '9' ? c - '0'
+        int value = c >= '0' && c <= '9'   ? c - '0'
                     : c >= 'a' && c <= 'f' ? c - 'a' + 10
                     : c >= 'A' && c <= 'F' ? c - 'A' + 10
                                            : -1;
@@ -37,8 +37,8 @@ bool ParseGuid(LPCOLESTR text, GUID *guid)
     }
     if (text[kGuidChars - 1] != 0)
         return false;
-    guid->Data1 = (ULONG(bytes[0]) << 24) | (ULONG(bytes[1]) << 16) | (ULONG(bytes[2]) << 8) |
-                  bytes[3];
+    guid->Data1 =
+        (ULONG(bytes[0]) << 24) | (ULONG(bytes[1]) << 16) | (ULONG(bytes[2]) << 8) | bytes[3];
     guid->Data2 = USHORT((bytes[4] << 8) | bytes[5]);
     guid->Data3 = USHORT((bytes[6] << 8) | bytes[7]);
     std::memcpy(guid->Data4, bytes + 8, 8);

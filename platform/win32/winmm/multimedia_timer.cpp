@@ -8,10 +8,19 @@ using namespace host::win32;
 
 extern "C" {
 
-DWORD WINAPI timeGetTime(void) { return DWORD(CallerOf("timeGetTime").machine.Clock().Now() / 10000); }
+DWORD WINAPI timeGetTime(void)
+{
+    return DWORD(CallerOf("timeGetTime").machine.Clock().Now() / 10000);
+}
 
-MMRESULT WINAPI timeBeginPeriod(UINT uPeriod) { return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
+MMRESULT WINAPI timeBeginPeriod(UINT uPeriod)
+{
+    return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR;
+}
 
-MMRESULT WINAPI timeEndPeriod(UINT uPeriod) { return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR; }
+MMRESULT WINAPI timeEndPeriod(UINT uPeriod)
+{
+    return uPeriod == 0 ? TIMERR_NOCANDO : TIMERR_NOERROR;
+}
 
 } // extern "C"

@@ -13,10 +13,7 @@ DEFINE_GUID(IID_IQuenTestCounter, 0x2B7E9F30, 0x1C44, 0x4D6A, 0x8E, 0x5B, 0x0F, 
 
 #undef INTERFACE
 #define INTERFACE IQuenTestCounter
-DECLARE_INTERFACE_(IQuenTestCounter, IUnknown)
-{
-    STDMETHOD_(LONG, Increment)(THIS) PURE;
-};
+DECLARE_INTERFACE_(IQuenTestCounter, IUnknown) { STDMETHOD_(LONG, Increment)(THIS) PURE; };
 #undef INTERFACE
 
 // The module refuses DLL_PROCESS_ATTACH while an event of this name exists.
