@@ -2,6 +2,7 @@
 
 #include "module_loader.h"
 #include "ole32/com_servers.h"
+#include "user_requests.h"
 
 #include <winbase.h>
 
@@ -21,6 +22,7 @@ ProcessRecord::ProcessRecord(Subsystem &owner, PKPROCESS process, const std::u16
     ObfReferenceObject(process_);
     modules_ = std::make_unique<ModuleList>(*this);
     com_ = std::make_unique<ComServers>(*this);
+    requests_ = std::make_shared<UserRequests>();
 }
 
 ProcessRecord::~ProcessRecord()

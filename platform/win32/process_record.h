@@ -19,6 +19,7 @@ namespace host::win32 {
 class ComServers;
 class ModuleList;
 class Subsystem;
+class UserRequests;
 
 struct ThreadRecord {
     explicit ThreadRecord(PKTHREAD thread);
@@ -51,6 +52,8 @@ public:
     const std::u16string &ImagePath() const { return imagePath_; }
     ModuleList &Modules() { return *modules_; }
     ComServers &Com() { return *com_; }
+    // The requests its threads have sent to devices and that are not complete yet.
+    UserRequests &Requests() { return *requests_; }
 
     // Guards the thread records and the exit state.
     std::mutex &Lock() { return lock_; }
@@ -81,6 +84,7 @@ private:
     std::u16string imagePath_;
     std::unique_ptr<ModuleList> modules_;
     std::unique_ptr<ComServers> com_;
+    std::shared_ptr<UserRequests> requests_;
     std::mutex lock_;
     std::map<PKTHREAD, std::unique_ptr<ThreadRecord>> threads_;
     bool exiting_ = false;

@@ -2,6 +2,7 @@
 
 #include "caller.h"
 #include "module_loader.h"
+#include "user_requests.h"
 
 #include "kernel/object_manager.h"
 
@@ -151,9 +152,10 @@ void EndCallingThread(const char *entryPoint, DWORD exitCode)
 
 void ThreadTerminating()
 {
+    Caller caller = CallerOf("ThreadTerminating");
+    caller.process.Requests().Drain(caller.thread);
     if (std::uncaught_exceptions() > 0)
         return; // the thread is already unwinding
-    Caller caller = CallerOf("ThreadTerminating");
     if (!IsStarted(caller.process, caller.thread))
         return;
     throw ThreadExit{caller.process.Process()->exitStatus};

@@ -24,8 +24,10 @@ PKTHREAD StartUserThread(ProcessRecord &process, const std::string &name, bool s
 // calling thread (a thread a test attached cannot be ended: a verifier report, and it returns).
 void EndCallingThread(const char *entryPoint, DWORD exitCode);
 
-// A user-mode wait of the calling thread returned STATUS_THREAD_IS_TERMINATING: unwinds the
-// thread unless that is already under way (or the thread cannot be unwound); the wait then fails.
+// A user-mode wait of the calling thread returned STATUS_THREAD_IS_TERMINATING: the thread's
+// outstanding device requests are cancelled and waited for (their buffers may be on its stack),
+// then it unwinds unless that is already under way (or the thread cannot be unwound), in which
+// case the wait fails.
 void ThreadTerminating();
 
 // Asks every thread of the process but the caller to end and waits for the started ones.

@@ -2,6 +2,7 @@
 
 #include "named_objects.h"
 #include "process_record.h"
+#include "user_requests.h"
 #include "user_threads.h"
 
 #include "kernel/registry_store.h"
@@ -135,6 +136,7 @@ void Subsystem::ProcessEnding(PKPROCESS process)
     if (CurrentThreadOrNull() == nullptr)
         reaper.emplace(machine_, "process reaper");
     EndOtherThreads(*record);
+    record->Requests().Drain(nullptr);
 }
 
 void Subsystem::ProcessEnded(PKPROCESS process)

@@ -10,6 +10,8 @@ namespace host::win32 {
 namespace {
 
 const SystemExport kExports[] = {
+    QUEN_SYSTEM_EXPORT(CancelIo),
+    QUEN_SYSTEM_EXPORT(CancelIoEx),
     QUEN_SYSTEM_EXPORT(CloseHandle),
     QUEN_SYSTEM_EXPORT(CreateEventA),
     QUEN_SYSTEM_EXPORT(CreateEventExW),
@@ -18,6 +20,7 @@ const SystemExport kExports[] = {
     QUEN_SYSTEM_EXPORT(CreateMutexExW),
     QUEN_SYSTEM_EXPORT(CreateMutexW),
     QUEN_SYSTEM_EXPORT(CreateThread),
+    QUEN_SYSTEM_EXPORT(DeviceIoControl),
     QUEN_SYSTEM_EXPORT(DisableThreadLibraryCalls),
     QUEN_SYSTEM_EXPORT(ExitProcess),
     QUEN_SYSTEM_EXPORT(ExitThread),
@@ -36,6 +39,8 @@ const SystemExport kExports[] = {
     QUEN_SYSTEM_EXPORT(GetModuleHandleA),
     QUEN_SYSTEM_EXPORT(GetModuleHandleExW),
     QUEN_SYSTEM_EXPORT(GetModuleHandleW),
+    QUEN_SYSTEM_EXPORT(GetOverlappedResult),
+    QUEN_SYSTEM_EXPORT(GetOverlappedResultEx),
     QUEN_SYSTEM_EXPORT(GetProcAddress),
     QUEN_SYSTEM_EXPORT(GetProcessId),
     QUEN_SYSTEM_EXPORT(GetSystemTime),
