@@ -2,6 +2,7 @@
 
 #include "module_loader.h"
 #include "ole32/com_servers.h"
+#include "setupapi/device_info_set.h"
 #include "user_requests.h"
 
 #include <winbase.h>
@@ -104,6 +105,33 @@ bool ProcessRecord::DetachDllsOnExit()
 {
     std::lock_guard<std::mutex> guard(lock_);
     return detachDlls_;
+}
+
+PVOID ProcessRecord::AddDeviceInfoSet(std::unique_ptr<DeviceInfoSet> set)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    PVOID handle = set.get();
+    deviceInfoSets_[handle] = std::move(set);
+    return handle;
+}
+
+DeviceInfoSet *ProcessRecord::FindDeviceInfoSet(PVOID handle)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = deviceInfoSets_.find(handle);
+    return it != deviceInfoSets_.end() ? it->second.get() : nullptr;
+}
+
+bool ProcessRecord::RemoveDeviceInfoSet(PVOID handle)
+{
+    std::unique_ptr<DeviceInfoSet> set;
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = deviceInfoSets_.find(handle);
+    if (it == deviceInfoSets_.end())
+        return false;
+    set = std::move(it->second);
+    deviceInfoSets_.erase(it);
+    return true;
 }
 
 DWORD ProcessRecord::PredefinedKey(ULONG_PTR key, const std::function<DWORD(HANDLE *)> &open,

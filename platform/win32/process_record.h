@@ -17,6 +17,7 @@
 namespace host::win32 {
 
 class ComServers;
+class DeviceInfoSet;
 class ModuleList;
 class Subsystem;
 class UserRequests;
@@ -74,6 +75,11 @@ public:
     PKTHREAD ExitingThread();
     bool DetachDllsOnExit();
 
+    // SetupAPI's device information sets of the process, by handle.
+    PVOID AddDeviceInfoSet(std::unique_ptr<DeviceInfoSet> set);
+    DeviceInfoSet *FindDeviceInfoSet(PVOID handle);
+    bool RemoveDeviceInfoSet(PVOID handle);
+
     // The process's own handle to a predefined registry key (made by `open` on first use), as
     // advapi32 keeps one per key. Returns a Win32 error.
     DWORD PredefinedKey(ULONG_PTR key, const std::function<DWORD(HANDLE *)> &open, HANDLE *handle);
@@ -91,6 +97,7 @@ private:
     PKTHREAD exitingThread_ = nullptr;
     bool detachDlls_ = false;
     std::map<ULONG_PTR, HANDLE> predefinedKeys_;
+    std::map<PVOID, std::unique_ptr<DeviceInfoSet>> deviceInfoSets_;
 };
 
 } // namespace host::win32

@@ -11,9 +11,11 @@ extern const SystemModule kAdvapi32Module;
 extern const SystemModule kOle32Module;
 extern const SystemModule kWinmmModule;
 extern const SystemModule kAvrtModule;
+extern const SystemModule kSetupapiModule;
 
 const SystemModule *const kSystemModules[] = {
-    &kKernel32Module, &kAdvapi32Module, &kOle32Module, &kWinmmModule, &kAvrtModule, nullptr,
+    &kKernel32Module, &kAdvapi32Module, &kOle32Module, &kWinmmModule,
+    &kAvrtModule,     &kSetupapiModule, nullptr,
 };
 
 const char16_t kSystemDirectory[] = u"C:\\Windows\\System32\\";

@@ -16,8 +16,8 @@ struct OutstandingRequest {
     PKEVENT event = nullptr;
     bool eventIsObject = false;
     PIO_STATUS_BLOCK statusBlock = nullptr;
-    ULONG pins = 0;          // cancellers that hold the request while they cancel it
-    bool completed = false;  // completed while held; the last canceller finishes it
+    ULONG pins = 0;           // cancellers that hold the request while they cancel it
+    bool completed = false;   // completed while held; the last canceller finishes it
     PKEVENT waiter = nullptr; // set once the request is finished (a thread draining its requests)
 };
 
@@ -54,8 +54,7 @@ void StoreOutcome(PIO_STATUS_BLOCK block, const IO_STATUS_BLOCK &outcome)
 {
     auto words = reinterpret_cast<ULONG_PTR *>(block);
     __atomic_store_n(&words[1], outcome.Information, __ATOMIC_RELEASE);
-    __atomic_store_n(reinterpret_cast<ULONG *>(&words[0]), ULONG(outcome.Status),
-                     __ATOMIC_RELEASE);
+    __atomic_store_n(reinterpret_cast<ULONG *>(&words[0]), ULONG(outcome.Status), __ATOMIC_RELEASE);
 }
 
 } // namespace

@@ -108,6 +108,15 @@ std::vector<std::u16string> Subsystem::InstalledFilesNamed(const std::u16string 
     return paths;
 }
 
+DWORD Subsystem::DeviceNodeNumber(const std::u16string &instanceId)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    DWORD &number = deviceNodes_[Upcase(instanceId)];
+    if (number == 0)
+        number = DWORD(deviceNodes_.size());
+    return number;
+}
+
 void Subsystem::HideSystemModule(const std::u16string &name)
 {
     std::lock_guard<std::mutex> guard(lock_);

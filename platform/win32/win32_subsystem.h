@@ -55,6 +55,10 @@ public:
     // Installed files whose name (the last path component) matches, case-insensitively.
     std::vector<std::u16string> InstalledFilesNamed(const std::u16string &fileName);
 
+    // The device node number (DEVINST) of a device instance: the same for as long as the machine
+    // runs.
+    DWORD DeviceNodeNumber(const std::u16string &instanceId);
+
     // Makes a system module unloadable, as on a system where it is missing.
     void HideSystemModule(const std::u16string &name);
     bool SystemModuleHidden(const std::u16string &name);
@@ -70,6 +74,7 @@ private:
     std::map<PKPROCESS, std::unique_ptr<ProcessRecord>> processes_;
     std::map<std::u16string, std::pair<std::u16string, std::string>> files_; // by upper-case path
     std::set<std::u16string> hiddenModules_;                                 // upper case
+    std::map<std::u16string, DWORD> deviceNodes_;                            // by upper-case id
 };
 
 } // namespace host::win32

@@ -25,8 +25,8 @@ ACCESS_MASK AccessFor(DWORD controlCode)
 
 NTSTATUS OverlappedStatus(const OVERLAPPED *overlapped)
 {
-    return NTSTATUS(__atomic_load_n(reinterpret_cast<const ULONG *>(&overlapped->Internal),
-                                    __ATOMIC_ACQUIRE));
+    return NTSTATUS(
+        __atomic_load_n(reinterpret_cast<const ULONG *>(&overlapped->Internal), __ATOMIC_ACQUIRE));
 }
 
 // Waits for a request on a synchronous path; a thread told to end has its requests drained.
@@ -59,9 +59,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         return Fail(status);
     PFILE_OBJECT fileObject = file.As<FILE_OBJECT>();
     bool synchronous = (fileObject->Flags & kSynchronousFile) != 0;
-    UserRequests::Parameters request = {fileObject,   dwIoControlCode, lpInBuffer, nInBufferSize,
-                                        lpOutBuffer,  nOutBufferSize,  nullptr,    nullptr,
-                                        false};
+    UserRequests::Parameters request = {fileObject,    dwIoControlCode, lpInBuffer,
+                                        nInBufferSize, lpOutBuffer,     nOutBufferSize,
+                                        nullptr,       nullptr,         false};
     HandleReference event;
     IO_STATUS_BLOCK local = {};
     KEVENT done;
@@ -137,9 +137,8 @@ BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
     NTSTATUS status = file.Reference(hFile, 0, *IoFileObjectType);
     if (!NT_SUCCESS(status))
         return Fail(status);
-    if (!caller.process.Requests().Cancel(file.As<FILE_OBJECT>(),
-                                          reinterpret_cast<PIO_STATUS_BLOCK>(lpOverlapped),
-                                          false)) {
+    if (!caller.process.Requests().Cancel(
+            file.As<FILE_OBJECT>(), reinterpret_cast<PIO_STATUS_BLOCK>(lpOverlapped), false)) {
         SetLastError(ERROR_NOT_FOUND);
         return FALSE;
     }
