@@ -1,5 +1,7 @@
 #include "caller.h"
 
+#include "status_errors.h"
+
 #include "kernel/object_manager.h"
 
 namespace host::win32 {
@@ -20,6 +22,14 @@ HandleReference::~HandleReference()
 NTSTATUS HandleReference::Reference(HANDLE handle, ACCESS_MASK access, POBJECT_TYPE type)
 {
     return ObReferenceObjectByHandle(handle, access, type, UserMode, &body_, nullptr);
+}
+
+bool HandleReference::ReferenceOrSetError(HANDLE handle, ACCESS_MASK access, POBJECT_TYPE type)
+{
+    NTSTATUS status = Reference(handle, access, type);
+    if (!NT_SUCCESS(status))
+        SetLastErrorFromStatus(status);
+    return NT_SUCCESS(status);
 }
 
 POBJECT_TYPE HandleReference::Type() const { return HeaderOfObject(body_)->type; }

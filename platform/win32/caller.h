@@ -30,6 +30,8 @@ public:
 
     // ObReferenceObjectByHandle from user mode; the status says why not.
     NTSTATUS Reference(HANDLE handle, ACCESS_MASK access, POBJECT_TYPE type);
+    // The same for a Win32 entry point: a failure becomes the thread's last error.
+    bool ReferenceOrSetError(HANDLE handle, ACCESS_MASK access, POBJECT_TYPE type);
     PVOID Body() const { return body_; }
     template <class T>
     T *As() const

@@ -130,6 +130,11 @@ Module *ModuleList::FindLocked(HMODULE handle)
     return nullptr;
 }
 
+Module *ModuleList::ModuleOfLocked(HMODULE handle)
+{
+    return handle == nullptr ? modules_.front().get() : FindLocked(handle);
+}
+
 Module *ModuleList::FindLoadedLocked(const std::u16string &path)
 {
     bool bare = path.find(u'\\') == std::u16string::npos;
@@ -307,7 +312,7 @@ DWORD ModuleList::Export(HMODULE handle, const char *name, FARPROC *address)
 {
     Machine &machine = process_.Owner().Owner();
     LoaderLock lock(*this);
-    Module *module = handle == nullptr ? modules_.front().get() : FindLocked(handle);
+    Module *module = ModuleOfLocked(handle);
     if (module == nullptr)
         return ERROR_MOD_NOT_FOUND;
     std::string moduleName = ToUtf8(FileNameOf(module->path));
@@ -333,34 +338,29 @@ DWORD ModuleList::Export(HMODULE handle, const char *name, FARPROC *address)
     return ERROR_SUCCESS;
 }
 
-DWORD ModuleList::FileName(HMODULE handle, std::u16string *path)
+DWORD ModuleList::Change(HMODULE handle, const std::function<void(Module &)> &change)
 {
     LoaderLock lock(*this);
-    Module *module = handle == nullptr ? modules_.front().get() : FindLocked(handle);
+    Module *module = ModuleOfLocked(handle);
     if (module == nullptr)
         return ERROR_MOD_NOT_FOUND;
-    *path = module->path;
+    change(*module);
     return ERROR_SUCCESS;
+}
+
+DWORD ModuleList::FileName(HMODULE handle, std::u16string *path)
+{
+    return Change(handle, [path](Module &module) { *path = module.path; });
 }
 
 DWORD ModuleList::DisableThreadCalls(HMODULE handle)
 {
-    LoaderLock lock(*this);
-    Module *module = FindLocked(handle);
-    if (module == nullptr)
-        return ERROR_INVALID_HANDLE;
-    module->threadCalls = false;
-    return ERROR_SUCCESS;
+    return Change(handle, [](Module &module) { module.threadCalls = false; });
 }
 
 DWORD ModuleList::Pin(HMODULE handle)
 {
-    LoaderLock lock(*this);
-    Module *module = FindLocked(handle);
-    if (module == nullptr)
-        return ERROR_MOD_NOT_FOUND;
-    module->pinned = true;
-    return ERROR_SUCCESS;
+    return Change(handle, [](Module &module) { module.pinned = true; });
 }
 
 void ModuleList::NotifyThread(DWORD reason)

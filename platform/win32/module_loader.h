@@ -15,6 +15,7 @@
 #include <wdm/ke.h>
 #include <windef.h>
 
+#include <functional>
 #include <list>
 #include <memory>
 #include <string>
@@ -68,6 +69,10 @@ public:
 private:
     class LoaderLock;
     Module *FindLocked(HMODULE module);
+    // The module of a handle, the process image for null.
+    Module *ModuleOfLocked(HMODULE module);
+    // Runs `change` on the module of a handle under the loader lock.
+    DWORD Change(HMODULE module, const std::function<void(Module &)> &change);
     Module *FindLoadedLocked(const std::u16string &path);
     // Where a name leads: a loaded module, a system module or an installed file.
     DWORD ResolveLocked(const std::u16string &name, std::u16string *path,

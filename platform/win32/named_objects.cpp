@@ -67,8 +67,10 @@ NTSTATUS NamedObjects::CreateOrOpen(const std::u16string &name, POBJECT_TYPE typ
         if (HeaderOfObject(existing)->type != type)
             return STATUS_OBJECT_TYPE_MISMATCH;
         status = open(existing);
-        return NT_SUCCESS(status) ? STATUS_OBJECT_NAME_EXISTS : status;
+        return NT_SUCCESS(status) && make ? STATUS_OBJECT_NAME_EXISTS : status;
     }
+    if (!make)
+        return STATUS_OBJECT_NAME_NOT_FOUND;
     PVOID body = make();
     if (body == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -84,17 +86,7 @@ NTSTATUS NamedObjects::CreateOrOpen(const std::u16string &name, POBJECT_TYPE typ
 NTSTATUS NamedObjects::Open(const std::u16string &name, POBJECT_TYPE type,
                             const std::function<NTSTATUS(PVOID)> &open)
 {
-    std::u16string full;
-    NTSTATUS status = FullName(name, &full);
-    if (!NT_SUCCESS(status))
-        return status;
-    std::lock_guard<std::mutex> guard(lock_);
-    PVOID existing = LookupLocked(full);
-    if (existing == nullptr)
-        return STATUS_OBJECT_NAME_NOT_FOUND;
-    if (HeaderOfObject(existing)->type != type)
-        return STATUS_OBJECT_TYPE_MISMATCH;
-    return open(existing);
+    return CreateOrOpen(name, type, nullptr, open);
 }
 
 } // namespace host::win32

@@ -3,10 +3,9 @@
 // consume fails it.
 #pragma once
 
-#include <gtest/gtest.h>
+#include "kernel/kernel_fixture.h"
 
 #include "caller.h"
-#include "kernel/machine.h"
 #include "kernel/wide_string.h"
 #include "win32_subsystem.h"
 
@@ -16,28 +15,24 @@
 #include <memory>
 #include <string>
 
-class Win32Test : public ::testing::Test {
+class Win32Test : public KernelTest {
 protected:
     Win32Test()
-        : machine_(std::make_unique<host::Machine>()),
-          process_(machine_->CreateProcess("test process")),
-          attach_(std::make_unique<host::ThreadAttachment>(*machine_, "test", true, process_))
+        : process_(M().CreateProcess("test process")),
+          user_(std::make_unique<host::ThreadAttachment>(M(), "test", true, process_))
     {
     }
 
     void TearDown() override
     {
-        attach_.reset();
-        machine_->PowerOff();
-        for (const host::VerifierReport &r : machine_->Checks().Reports())
-            ADD_FAILURE() << "verifier (" << host::VerifierCheckName(r.check) << "): " << r.message;
+        user_.reset();
+        KernelTest::TearDown();
     }
 
-    host::Machine &M() { return *machine_; }
-    host::win32::Subsystem &Win32() { return host::win32::Subsystem::Of(*machine_); }
+    host::win32::Subsystem &Win32() { return host::win32::Subsystem::Of(M()); }
     PKPROCESS Process() { return process_; }
-    ULONGLONG NowMs() { return machine_->Clock().Now() / 10000; }
-    size_t Reports(host::VerifierCheck check) { return machine_->Checks().Take(check).size(); }
+    ULONGLONG NowMs() { return Now() / 10000; }
+    size_t Reports(host::VerifierCheck check) { return Take(check).size(); }
 
     // Runs `main` as the main thread of a new process; returns the process, referenced.
     PKPROCESS Start(const std::string &name, std::function<DWORD()> main)
@@ -55,7 +50,6 @@ protected:
         return code;
     }
 
-    std::unique_ptr<host::Machine> machine_;
     PKPROCESS process_;
-    std::unique_ptr<host::ThreadAttachment> attach_;
+    std::unique_ptr<host::ThreadAttachment> user_;
 };

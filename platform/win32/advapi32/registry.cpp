@@ -178,6 +178,38 @@ LSTATUS SetValue(HKEY hKey, const std::u16string &name, DWORD dwType, const BYTE
         caller.machine.Registry().SetValue(key.Key(), name, dwType, data.data(), data.size())));
 }
 
+void StoreTime(LONGLONG time, PFILETIME to)
+{
+    if (to == nullptr)
+        return;
+    to->dwLowDateTime = DWORD(time);
+    to->dwHighDateTime = DWORD(ULONGLONG(time) >> 32);
+}
+
+// RegEnumKeyEx in either character set: `text` turns a name into the caller's characters.
+template <class Char, class Text>
+LSTATUS EnumerateKey(HKEY hKey, DWORD index, Char *name, LPDWORD nameSize, LPDWORD reserved,
+                     Char *className, LPDWORD classSize, PFILETIME lastWriteTime, Text text)
+{
+    Caller caller = CallerOf("RegEnumKeyEx");
+    if (reserved != nullptr)
+        return ERROR_INVALID_PARAMETER;
+    OpenKey key;
+    LSTATUS error = key.Resolve(caller, hKey, KEY_ENUMERATE_SUB_KEYS);
+    if (error != ERROR_SUCCESS)
+        return error;
+    host::RegistryKeyInfo info;
+    NTSTATUS status = caller.machine.Registry().EnumerateKey(key.Key(), index, &info);
+    if (!NT_SUCCESS(status))
+        return LSTATUS(ErrorFromStatus(status));
+    error = CopyName(text(info.name), name, nameSize);
+    if (error == ERROR_SUCCESS && className != nullptr)
+        error = CopyName(text(info.className), className, classSize);
+    if (error == ERROR_SUCCESS)
+        StoreTime(info.lastWriteTime, lastWriteTime);
+    return error;
+}
+
 LSTATUS DeleteKey(const char *entryPoint, HKEY hKey, LPCWSTR lpSubKey, bool tree)
 {
     Caller caller = CallerOf(entryPoint);
@@ -229,9 +261,7 @@ LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSA
 LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              PHKEY phkResult)
 {
-    std::u16string path = AnsiToWide(lpSubKey);
-    return RegOpenKeyExW(hKey, reinterpret_cast<LPCWSTR>(path.c_str()), ulOptions, samDesired,
-                         phkResult);
+    return RegOpenKeyExW(hKey, WideArgument(lpSubKey).Get(), ulOptions, samDesired, phkResult);
 }
 
 LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR lpClass, DWORD dwOptions,
@@ -272,12 +302,9 @@ LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR
                                LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                                LPDWORD lpdwDisposition)
 {
-    std::u16string path = AnsiToWide(lpSubKey);
-    std::u16string className = AnsiToWide(lpClass);
-    return RegCreateKeyExW(
-        hKey, lpSubKey != nullptr ? reinterpret_cast<LPCWSTR>(path.c_str()) : nullptr, Reserved,
-        lpClass != nullptr ? reinterpret_cast<LPWSTR>(className.data()) : nullptr, dwOptions,
-        samDesired, lpSecurityAttributes, phkResult, lpdwDisposition);
+    WideArgument className(lpClass);
+    return RegCreateKeyExW(hKey, WideArgument(lpSubKey).Get(), Reserved, className.GetWritable(),
+                           dwOptions, samDesired, lpSecurityAttributes, phkResult, lpdwDisposition);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey)
@@ -329,50 +356,17 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lp
                              LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime)
 {
-    Caller caller = CallerOf("RegEnumKeyExW");
-    if (lpReserved != nullptr)
-        return ERROR_INVALID_PARAMETER;
-    OpenKey key;
-    LSTATUS error = key.Resolve(caller, hKey, KEY_ENUMERATE_SUB_KEYS);
-    if (error != ERROR_SUCCESS)
-        return error;
-    host::RegistryKeyInfo info;
-    NTSTATUS status = caller.machine.Registry().EnumerateKey(key.Key(), dwIndex, &info);
-    if (!NT_SUCCESS(status))
-        return LSTATUS(ErrorFromStatus(status));
-    error = CopyName(info.name, reinterpret_cast<char16_t *>(lpName), lpcchName);
-    if (error == ERROR_SUCCESS && lpClass != nullptr)
-        error = CopyName(info.className, reinterpret_cast<char16_t *>(lpClass), lpcchClass);
-    if (error == ERROR_SUCCESS && lpftLastWriteTime != nullptr) {
-        lpftLastWriteTime->dwLowDateTime = DWORD(info.lastWriteTime);
-        lpftLastWriteTime->dwHighDateTime = DWORD(ULONGLONG(info.lastWriteTime) >> 32);
-    }
-    return error;
+    return EnumerateKey(hKey, dwIndex, reinterpret_cast<char16_t *>(lpName), lpcchName, lpReserved,
+                        reinterpret_cast<char16_t *>(lpClass), lpcchClass, lpftLastWriteTime,
+                        [](const std::u16string &name) { return name; });
 }
 
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
                              LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime)
 {
-    Caller caller = CallerOf("RegEnumKeyExA");
-    if (lpReserved != nullptr)
-        return ERROR_INVALID_PARAMETER;
-    OpenKey key;
-    LSTATUS error = key.Resolve(caller, hKey, KEY_ENUMERATE_SUB_KEYS);
-    if (error != ERROR_SUCCESS)
-        return error;
-    host::RegistryKeyInfo info;
-    NTSTATUS status = caller.machine.Registry().EnumerateKey(key.Key(), dwIndex, &info);
-    if (!NT_SUCCESS(status))
-        return LSTATUS(ErrorFromStatus(status));
-    error = CopyName(WideToAnsi(info.name), lpName, lpcchName);
-    if (error == ERROR_SUCCESS && lpClass != nullptr)
-        error = CopyName(WideToAnsi(info.className), lpClass, lpcchClass);
-    if (error == ERROR_SUCCESS && lpftLastWriteTime != nullptr) {
-        lpftLastWriteTime->dwLowDateTime = DWORD(info.lastWriteTime);
-        lpftLastWriteTime->dwHighDateTime = DWORD(ULONGLONG(info.lastWriteTime) >> 32);
-    }
-    return error;
+    return EnumerateKey(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,
+                        lpftLastWriteTime, WideToAnsi);
 }
 
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
@@ -431,10 +425,7 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
     set(lpcbMaxValueNameLen, info.maxValueNameBytes / sizeof(WCHAR));
     set(lpcbMaxValueLen, info.maxValueDataBytes);
     set(lpcbSecurityDescriptor, 0);
-    if (lpftLastWriteTime != nullptr) {
-        lpftLastWriteTime->dwLowDateTime = DWORD(info.lastWriteTime);
-        lpftLastWriteTime->dwHighDateTime = DWORD(ULONGLONG(info.lastWriteTime) >> 32);
-    }
+    StoreTime(info.lastWriteTime, lpftLastWriteTime);
     return ERROR_SUCCESS;
 }
 
@@ -449,8 +440,7 @@ LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     if (lpSubKey == nullptr)
         return ERROR_INVALID_PARAMETER;
-    std::u16string path = AnsiToWide(lpSubKey);
-    return DeleteKey("RegDeleteKeyA", hKey, reinterpret_cast<LPCWSTR>(path.c_str()), false);
+    return DeleteKey("RegDeleteKeyA", hKey, WideArgument(lpSubKey).Get(), false);
 }
 
 LSTATUS WINAPI RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD)

@@ -61,9 +61,7 @@ HANDLE WINAPI AvSetMmThreadCharacteristicsW(LPCWSTR TaskName, LPDWORD TaskIndex)
 
 HANDLE WINAPI AvSetMmThreadCharacteristicsA(LPCSTR TaskName, LPDWORD TaskIndex)
 {
-    std::u16string task = AnsiToWide(TaskName);
-    return AvSetMmThreadCharacteristicsW(
-        TaskName != nullptr ? reinterpret_cast<LPCWSTR>(task.c_str()) : nullptr, TaskIndex);
+    return AvSetMmThreadCharacteristicsW(WideArgument(TaskName).Get(), TaskIndex);
 }
 
 BOOL WINAPI AvRevertMmThreadCharacteristics(HANDLE AvrtHandle)

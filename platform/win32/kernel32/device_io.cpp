@@ -54,9 +54,8 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
 {
     Caller caller = CallerOf("DeviceIoControl");
     HandleReference file;
-    NTSTATUS status = file.Reference(hDevice, AccessFor(dwIoControlCode), *IoFileObjectType);
-    if (!NT_SUCCESS(status))
-        return Fail(status);
+    if (!file.ReferenceOrSetError(hDevice, AccessFor(dwIoControlCode), *IoFileObjectType))
+        return FALSE;
     PFILE_OBJECT fileObject = file.As<FILE_OBJECT>();
     bool synchronous = (fileObject->Flags & kSynchronousFile) != 0;
     UserRequests::Parameters request = {fileObject,    dwIoControlCode, lpInBuffer,
@@ -71,9 +70,9 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         lpOverlapped->InternalHigh = 0;
         request.statusBlock = reinterpret_cast<PIO_STATUS_BLOCK>(lpOverlapped);
         if (lpOverlapped->hEvent != nullptr) {
-            status = event.Reference(lpOverlapped->hEvent, EVENT_MODIFY_STATE, *ExEventObjectType);
-            if (!NT_SUCCESS(status))
-                return Fail(status);
+            if (!event.ReferenceOrSetError(lpOverlapped->hEvent, EVENT_MODIFY_STATE,
+                                           *ExEventObjectType))
+                return FALSE;
             request.event = event.As<KEVENT>();
             request.eventIsObject = true;
         } else {
@@ -84,7 +83,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
         request.statusBlock = &local;
         request.event = &done;
     }
-    status = caller.process.Requests().Send(request);
+    NTSTATUS status = caller.process.Requests().Send(request);
     // A synchronous file, or a call without OVERLAPPED, waits for the request to finish.
     if (status == STATUS_PENDING && (synchronous || lpOverlapped == nullptr)) {
         WaitForRequest(request.event);
@@ -134,9 +133,8 @@ BOOL WINAPI CancelIoEx(HANDLE hFile, LPOVERLAPPED lpOverlapped)
 {
     Caller caller = CallerOf("CancelIoEx");
     HandleReference file;
-    NTSTATUS status = file.Reference(hFile, 0, *IoFileObjectType);
-    if (!NT_SUCCESS(status))
-        return Fail(status);
+    if (!file.ReferenceOrSetError(hFile, 0, *IoFileObjectType))
+        return FALSE;
     if (!caller.process.Requests().Cancel(
             file.As<FILE_OBJECT>(), reinterpret_cast<PIO_STATUS_BLOCK>(lpOverlapped), false)) {
         SetLastError(ERROR_NOT_FOUND);
@@ -149,9 +147,8 @@ BOOL WINAPI CancelIo(HANDLE hFile)
 {
     Caller caller = CallerOf("CancelIo");
     HandleReference file;
-    NTSTATUS status = file.Reference(hFile, 0, *IoFileObjectType);
-    if (!NT_SUCCESS(status))
-        return Fail(status);
+    if (!file.ReferenceOrSetError(hFile, 0, *IoFileObjectType))
+        return FALSE;
     caller.process.Requests().Cancel(file.As<FILE_OBJECT>(), nullptr, true);
     return TRUE;
 }

@@ -44,6 +44,20 @@ DWORD CopyFileName(const std::basic_string<Char> &path, Char *buffer, DWORD size
     return copied;
 }
 
+// GetModuleFileName in either character set: `text` turns the path into the caller's characters.
+template <class Char, class Text>
+DWORD ModuleFileName(HMODULE module, Char *buffer, DWORD size, Text text)
+{
+    Caller caller = CallerOf("GetModuleFileName");
+    std::u16string path;
+    DWORD error = caller.process.Modules().FileName(module, &path);
+    if (error != ERROR_SUCCESS) {
+        SetLastError(error);
+        return 0;
+    }
+    return CopyFileName(text(path), buffer, size);
+}
+
 std::u16string NameArgument(LPCWSTR name) { return name != nullptr ? host::ToU16(name) : u""; }
 
 } // namespace
@@ -77,10 +91,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName)
 
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 {
-    if (lpLibFileName == nullptr)
-        return LoadLibraryExW(nullptr, nullptr, 0);
-    std::u16string name = AnsiToWide(lpLibFileName);
-    return LoadLibraryExW(reinterpret_cast<LPCWSTR>(name.c_str()), nullptr, 0);
+    return LoadLibraryExW(WideArgument(lpLibFileName).Get(), nullptr, 0);
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)
@@ -107,10 +118,7 @@ HMODULE WINAPI GetModuleHandleW(LPCWSTR lpModuleName)
 
 HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName)
 {
-    if (lpModuleName == nullptr)
-        return GetModuleHandleW(nullptr);
-    std::u16string name = AnsiToWide(lpModuleName);
-    return GetModuleHandleW(reinterpret_cast<LPCWSTR>(name.c_str()));
+    return GetModuleHandleW(WideArgument(lpModuleName).Get());
 }
 
 BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE *phModule)
@@ -142,26 +150,13 @@ BOOL WINAPI GetModuleHandleExW(DWORD dwFlags, LPCWSTR lpModuleName, HMODULE *phM
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 {
-    Caller caller = CallerOf("GetModuleFileNameW");
-    std::u16string path;
-    DWORD error = caller.process.Modules().FileName(hModule, &path);
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return 0;
-    }
-    return CopyFileName(path, reinterpret_cast<char16_t *>(lpFilename), nSize);
+    return ModuleFileName(hModule, reinterpret_cast<char16_t *>(lpFilename), nSize,
+                          [](const std::u16string &path) { return path; });
 }
 
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize)
 {
-    Caller caller = CallerOf("GetModuleFileNameA");
-    std::u16string path;
-    DWORD error = caller.process.Modules().FileName(hModule, &path);
-    if (error != ERROR_SUCCESS) {
-        SetLastError(error);
-        return 0;
-    }
-    return CopyFileName(WideToAnsi(path), lpFilename, nSize);
+    return ModuleFileName(hModule, lpFilename, nSize, WideToAnsi);
 }
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE hLibModule)

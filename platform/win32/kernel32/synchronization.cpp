@@ -143,9 +143,7 @@ HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManual
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
                            BOOL bInitialState, LPCSTR lpName)
 {
-    std::u16string name = AnsiToWide(lpName);
-    return CreateEventW(lpEventAttributes, bManualReset, bInitialState,
-                        lpName != nullptr ? reinterpret_cast<LPCWSTR>(name.c_str()) : nullptr);
+    return CreateEventW(lpEventAttributes, bManualReset, bInitialState, WideArgument(lpName).Get());
 }
 
 HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName)
@@ -155,20 +153,15 @@ HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName)
 
 HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName)
 {
-    std::u16string name = AnsiToWide(lpName);
-    return OpenEventW(dwDesiredAccess, bInheritHandle,
-                      lpName != nullptr ? reinterpret_cast<LPCWSTR>(name.c_str()) : nullptr);
+    return OpenEventW(dwDesiredAccess, bInheritHandle, WideArgument(lpName).Get());
 }
 
 BOOL WINAPI SetEvent(HANDLE hEvent)
 {
     CallerOf("SetEvent");
     HandleReference event;
-    NTSTATUS status = event.Reference(hEvent, EVENT_MODIFY_STATE, *ExEventObjectType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!event.ReferenceOrSetError(hEvent, EVENT_MODIFY_STATE, *ExEventObjectType))
         return FALSE;
-    }
     KeSetEvent(event.As<KEVENT>(), IO_NO_INCREMENT, FALSE);
     return TRUE;
 }
@@ -177,11 +170,8 @@ BOOL WINAPI ResetEvent(HANDLE hEvent)
 {
     CallerOf("ResetEvent");
     HandleReference event;
-    NTSTATUS status = event.Reference(hEvent, EVENT_MODIFY_STATE, *ExEventObjectType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!event.ReferenceOrSetError(hEvent, EVENT_MODIFY_STATE, *ExEventObjectType))
         return FALSE;
-    }
     KeResetEvent(event.As<KEVENT>());
     return TRUE;
 }
@@ -221,9 +211,7 @@ HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitia
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES lpMutexAttributes, BOOL bInitialOwner,
                            LPCSTR lpName)
 {
-    std::u16string name = AnsiToWide(lpName);
-    return CreateMutexW(lpMutexAttributes, bInitialOwner,
-                        lpName != nullptr ? reinterpret_cast<LPCWSTR>(name.c_str()) : nullptr);
+    return CreateMutexW(lpMutexAttributes, bInitialOwner, WideArgument(lpName).Get());
 }
 
 HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL, LPCWSTR lpName)
@@ -260,11 +248,8 @@ DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE *lpHandles, BOO
     HandleReference references[MAXIMUM_WAIT_OBJECTS];
     PVOID objects[MAXIMUM_WAIT_OBJECTS];
     for (DWORD i = 0; i < nCount; ++i) {
-        NTSTATUS status = references[i].Reference(lpHandles[i], SYNCHRONIZE, nullptr);
-        if (!NT_SUCCESS(status)) {
-            SetLastErrorFromStatus(status);
+        if (!references[i].ReferenceOrSetError(lpHandles[i], SYNCHRONIZE, nullptr))
             return WAIT_FAILED;
-        }
         objects[i] = WaitableObjectOf(caller, references[i]);
         // Waiting for all of a set that names one object twice is refused.
         for (DWORD j = 0; bWaitAll && j < i; ++j) {

@@ -62,11 +62,8 @@ DWORD WINAPI ResumeThread(HANDLE hThread)
 {
     Caller caller = CallerOf("ResumeThread");
     HandleReference thread;
-    NTSTATUS status = thread.Reference(hThread, THREAD_SUSPEND_RESUME, *PsThreadType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!thread.ReferenceOrSetError(hThread, THREAD_SUSPEND_RESUME, *PsThreadType))
         return DWORD(-1);
-    }
     PKTHREAD target = thread.As<_KTHREAD>();
     ProcessRecord &process = caller.win32.Process(target->process);
     std::lock_guard<std::mutex> guard(process.Lock());
@@ -85,11 +82,8 @@ BOOL WINAPI GetExitCodeThread(HANDLE hThread, LPDWORD lpExitCode)
 {
     Caller caller = CallerOf("GetExitCodeThread");
     HandleReference thread;
-    NTSTATUS status = thread.Reference(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!thread.ReferenceOrSetError(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType))
         return FALSE;
-    }
     PKTHREAD target = thread.As<_KTHREAD>();
     *lpExitCode = Ended(caller.machine, &target->Header) ? DWORD(target->exitStatus) : STILL_ACTIVE;
     return TRUE;
@@ -99,11 +93,10 @@ BOOL WINAPI SetThreadPriority(HANDLE hThread, int nPriority)
 {
     Caller caller = CallerOf("SetThreadPriority");
     HandleReference thread;
-    NTSTATUS status = thread.Reference(hThread, THREAD_SET_LIMITED_INFORMATION, *PsThreadType);
-    if (NT_SUCCESS(status) && !ValidPriority(nPriority))
-        status = STATUS_INVALID_PARAMETER;
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!thread.ReferenceOrSetError(hThread, THREAD_SET_LIMITED_INFORMATION, *PsThreadType))
+        return FALSE;
+    if (!ValidPriority(nPriority)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     PKTHREAD target = thread.As<_KTHREAD>();
@@ -120,11 +113,8 @@ int WINAPI GetThreadPriority(HANDLE hThread)
 {
     Caller caller = CallerOf("GetThreadPriority");
     HandleReference thread;
-    NTSTATUS status = thread.Reference(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!thread.ReferenceOrSetError(hThread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType))
         return THREAD_PRIORITY_ERROR_RETURN;
-    }
     PKTHREAD target = thread.As<_KTHREAD>();
     ProcessRecord &process = caller.win32.Process(target->process);
     std::lock_guard<std::mutex> guard(process.Lock());
@@ -140,11 +130,8 @@ DWORD WINAPI GetThreadId(HANDLE Thread)
 {
     CallerOf("GetThreadId");
     HandleReference thread;
-    NTSTATUS status = thread.Reference(Thread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!thread.ReferenceOrSetError(Thread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType))
         return 0;
-    }
     return thread.As<_KTHREAD>()->id;
 }
 
@@ -159,11 +146,8 @@ DWORD WINAPI GetProcessId(HANDLE Process)
 {
     CallerOf("GetProcessId");
     HandleReference process;
-    NTSTATUS status = process.Reference(Process, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!process.ReferenceOrSetError(Process, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType))
         return 0;
-    }
     return process.As<_KPROCESS>()->id;
 }
 
@@ -178,11 +162,8 @@ BOOL WINAPI TerminateProcess(HANDLE hProcess, UINT uExitCode)
 {
     Caller caller = CallerOf("TerminateProcess");
     HandleReference process;
-    NTSTATUS status = process.Reference(hProcess, PROCESS_TERMINATE, *PsProcessType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!process.ReferenceOrSetError(hProcess, PROCESS_TERMINATE, *PsProcessType))
         return FALSE;
-    }
     PKPROCESS target = process.As<_KPROCESS>();
     if (target == caller.process.Process()) {
         caller.process.BeginExit(uExitCode, caller.thread, false);
@@ -197,12 +178,8 @@ BOOL WINAPI GetExitCodeProcess(HANDLE hProcess, LPDWORD lpExitCode)
 {
     Caller caller = CallerOf("GetExitCodeProcess");
     HandleReference process;
-    NTSTATUS status =
-        process.Reference(hProcess, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!process.ReferenceOrSetError(hProcess, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType))
         return FALSE;
-    }
     PKPROCESS target = process.As<_KPROCESS>();
     *lpExitCode = Ended(caller.machine, &target->Header) ? DWORD(target->exitStatus) : STILL_ACTIVE;
     return TRUE;
@@ -212,12 +189,8 @@ BOOL WINAPI IsWow64Process(HANDLE hProcess, PBOOL Wow64Process)
 {
     CallerOf("IsWow64Process");
     HandleReference process;
-    NTSTATUS status =
-        process.Reference(hProcess, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType);
-    if (!NT_SUCCESS(status)) {
-        SetLastErrorFromStatus(status);
+    if (!process.ReferenceOrSetError(hProcess, PROCESS_QUERY_LIMITED_INFORMATION, *PsProcessType))
         return FALSE;
-    }
     *Wow64Process = process.As<_KPROCESS>()->is32Bit ? TRUE : FALSE;
     return TRUE;
 }

@@ -45,6 +45,18 @@ bool ParseGuid(LPCOLESTR text, GUID *guid)
     return true;
 }
 
+// A null string is the null GUID; anything but the braced form is `malformed`.
+HRESULT GuidFromString(LPCOLESTR text, GUID *guid, HRESULT malformed)
+{
+    if (guid == nullptr)
+        return E_INVALIDARG;
+    if (text == nullptr) {
+        *guid = GUID{};
+        return S_OK;
+    }
+    return ParseGuid(text, guid) ? S_OK : malformed;
+}
+
 HRESULT AllocatedGuidString(REFGUID guid, LPOLESTR *text)
 {
     if (text == nullptr)
@@ -95,25 +107,13 @@ HRESULT STDAPICALLTYPE StringFromIID(REFIID rclsid, LPOLESTR *lplpsz)
 
 HRESULT STDAPICALLTYPE CLSIDFromString(LPCOLESTR lpsz, LPCLSID pclsid)
 {
-    if (pclsid == nullptr)
-        return E_INVALIDARG;
-    if (lpsz == nullptr) {
-        *pclsid = GUID{};
-        return S_OK;
-    }
     // A program id instead of a braced class id is not looked up.
-    return ParseGuid(lpsz, pclsid) ? S_OK : CO_E_CLASSSTRING;
+    return GuidFromString(lpsz, pclsid, CO_E_CLASSSTRING);
 }
 
 HRESULT STDAPICALLTYPE IIDFromString(LPCOLESTR lpsz, LPIID lpiid)
 {
-    if (lpiid == nullptr)
-        return E_INVALIDARG;
-    if (lpsz == nullptr) {
-        *lpiid = GUID{};
-        return S_OK;
-    }
-    return ParseGuid(lpsz, lpiid) ? S_OK : E_INVALIDARG;
+    return GuidFromString(lpsz, lpiid, E_INVALIDARG);
 }
 
 } // extern "C"
