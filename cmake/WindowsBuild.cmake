@@ -1,5 +1,6 @@
 # Windows build: the product sources compiled against mingw-w64's Windows headers, without
-# platform/. For every deliverable it builds
+# platform/ (apart from the stand-in for the WDK's stdunk.lib, below). For every deliverable it
+# builds
 #   <deliverable>_header_check  the deliverable's platform header on its own, with the Windows x64
 #                               sizes the deliverable relies on (cmake/header_checks/),
 #   <deliverable>_objects       the deliverable's sources, once it has any,
@@ -27,6 +28,9 @@ target_compile_definitions(quen_windows_common INTERFACE
   NTDDI_VERSION=${QUEN_NTDDI_VERSION} _WIN32_WINNT=${QUEN_WIN32_WINNT} WINVER=${QUEN_WIN32_WINNT})
 
 # Kernel mode: the WDK headers, and no C++ run time (no exceptions, RTTI or guarded statics).
+# Objects are deleted through the unsized operator delete of <stdunk.h> (the sized one belongs to
+# the C++ run time), and a new-expression checks for NULL before constructing, since the pool
+# operator new of <stdunk.h> returns NULL when the pool has no memory.
 # Kernel stacks are resident, so large frames need no stack probes (the probe routine is written
 # for user stacks that grow on demand).
 add_library(quen_windows_kernel INTERFACE)
@@ -35,6 +39,7 @@ target_include_directories(quen_windows_kernel SYSTEM INTERFACE ${QUEN_WDK_INCLU
 target_compile_definitions(quen_windows_kernel INTERFACE _AMD64_ _KERNEL_MODE)
 target_compile_options(quen_windows_kernel INTERFACE
   $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+  $<$<COMPILE_LANGUAGE:CXX>:-fno-sized-deallocation -fcheck-new>
   -fno-stack-protector -mno-stack-arg-probe)
 
 # User mode: Unicode Win32, and the GCC run time linked in, so that each module depends on
@@ -92,13 +97,20 @@ quen_windows_deliverable(coinst USER)
 
 quen_kernel_import_libraries(quen_kernel_imports ntoskrnl hal portcls ks usbd)
 
+# The WDK's stdunk.lib (CUnknown, declared in <stdunk.h>): mingw-w64 ships the header but not the
+# library, so the driver links a stand-in built from the one file of platform/ that serves both
+# builds; it uses kernel interfaces only.
+add_library(quen_windows_stdunk STATIC ${CMAKE_SOURCE_DIR}/platform/portcls/stdunk.cpp)
+target_link_libraries(quen_windows_stdunk PRIVATE quen_windows_driver_settings)
+
 # norvane_quen_audio.sys: a native-subsystem image entered at DriverEntry that imports from the
 # kernel modules only and exports nothing (the linker would otherwise export every global).
 # libgcc supplies the compiler's helper routines.
 quen_defines_entry_point(QUEN_DRIVER_HAS_ENTRY DriverEntry ${driver_SOURCES})
 if(QUEN_DRIVER_HAS_ENTRY)
   add_library(norvane_quen_audio SHARED $<TARGET_OBJECTS:driver_objects>)
-  target_link_libraries(norvane_quen_audio PRIVATE quen_windows_kernel quen_kernel_imports gcc)
+  target_link_libraries(norvane_quen_audio PRIVATE
+    quen_windows_kernel quen_windows_stdunk quen_kernel_imports gcc)
   set_target_properties(norvane_quen_audio PROPERTIES PREFIX "" SUFFIX ".sys")
   target_link_options(norvane_quen_audio PRIVATE
     -nostdlib -Wl,--subsystem,native -Wl,--entry,DriverEntry -Wl,--exclude-all-symbols

@@ -40,5 +40,6 @@ typedef WCHAR TCHAR;
 #define DEFINE_ABSTRACT_MINIPORTWAVERTSTREAM()
 #endif
 #include <portcls.h>
+#include <stdunk.h>
 #include <ks.h>
 #include <ksmedia.h>

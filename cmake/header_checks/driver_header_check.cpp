@@ -22,3 +22,38 @@ static_assert(sizeof(KDPC) == 64, "KDPC layout");
 static_assert(sizeof(KWAIT_BLOCK) == 48, "KWAIT_BLOCK layout");
 static_assert(sizeof(IO_STATUS_BLOCK) == 16, "IO_STATUS_BLOCK layout");
 static_assert(sizeof(MDL) == 48, "MDL layout");
+static_assert(sizeof(DEVICE_CAPABILITIES) == 64, "DEVICE_CAPABILITIES layout");
+static_assert(sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR) == 20,
+              "CM_PARTIAL_RESOURCE_DESCRIPTOR layout");
+static_assert(sizeof(CM_RESOURCE_LIST) == 40, "CM_RESOURCE_LIST layout");
+static_assert(sizeof(POWER_STATE) == 4, "POWER_STATE layout");
+static_assert(PORT_CLASS_DEVICE_EXTENSION_SIZE == 512, "port class device extension");
+
+// The port-class implementation macros declare every slot of their interfaces, and CUnknown
+// with DECLARE_STD_UNKNOWN completes IUnknown, so a class built from them is not abstract.
+class HeaderCheckMiniport : public IMiniportWaveCyclic, public IPowerNotify, public CUnknown {
+public:
+    DECLARE_STD_UNKNOWN();
+    DEFINE_STD_CONSTRUCTOR(HeaderCheckMiniport);
+    IMP_IMiniportWaveCyclic;
+    STDMETHODIMP_(void) PowerChangeNotify(POWER_STATE PowerState);
+};
+static_assert(!__is_abstract(HeaderCheckMiniport), "miniport interfaces");
+
+class HeaderCheckStream : public IMiniportWaveCyclicStream, public IDmaChannel, public CUnknown {
+public:
+    DECLARE_STD_UNKNOWN();
+    DEFINE_STD_CONSTRUCTOR(HeaderCheckStream);
+    IMP_IMiniportWaveCyclicStream;
+    IMP_IDmaChannel;
+};
+static_assert(!__is_abstract(HeaderCheckStream), "stream interfaces");
+
+class HeaderCheckAdapter : public IAdapterPowerManagement, public IServiceSink, public CUnknown {
+public:
+    DECLARE_STD_UNKNOWN();
+    DEFINE_STD_CONSTRUCTOR(HeaderCheckAdapter);
+    IMP_IAdapterPowerManagement;
+    IMP_IServiceSink
+};
+static_assert(!__is_abstract(HeaderCheckAdapter), "adapter interfaces");

@@ -72,6 +72,8 @@ public:
 
     // Switches every streaming interface between PCM (0) and native DSD (1).
     NTSTATUS SendDsdModeRequest(USHORT Value);
+    // Sends every streaming interface the mode it last accepted (after the device lost it).
+    NTSTATUS RestoreDsdModes();
 
     // Waits up to TimeoutMs for the render clock to report itself valid.
     BOOLEAN IsClockStable(ULONG TimeoutMs);
@@ -85,6 +87,8 @@ public:
     NTSTATUS FindAlternateSetting(AudioStreamingInterface *Interface, ULONG Channels, ULONG Bits,
                                   ULONG Rate, PULONG OutChannels, PULONG OutBits,
                                   PULONG OutAlternateSetting);
+    // Whether the interface has an alternate setting that streams PCM.
+    BOOLEAN HasPcmSetting(const AudioStreamingInterface *Interface) const;
     // Checks a format for a direction without selecting anything.
     NTSTATUS SelectFormatForDirection(ULONG Direction, ULONG Channels, ULONG Bits, ULONG Rate);
     // Selects the format (all-zero: alternate setting 0) and computes the packet geometry.
@@ -113,6 +117,9 @@ public:
                           PVOID Context);
     static NTSTATUS _RecvFeedbackCompletionRoutine(PDEVICE_OBJECT DeviceObject, PIRP Irp,
                                                    PVOID Context);
+    // Starts render packet sizing over from Nominal after the pipes were reset: no fraction
+    // carried, the latest value nominal, the current one taken afresh by the next transfer.
+    void ResynchronizeFeedback(ULONG Nominal);
     // Aborts the render data pipe and its feedback pipe, both sent before waiting for either.
     // PASSIVE_LEVEL.
     NTSTATUS RenderPipeAbort();
@@ -194,6 +201,8 @@ public:
 
 private:
     AudioStreamingInterface *InterfaceFor(ULONG Direction) const;
+    // The native DSD vendor request to one interface; the interface remembers an accepted mode.
+    NTSTATUS SendDsdModeToInterface(AudioStreamingInterface *Stream, USHORT Value);
     // Selects Setting for a moment and reads the data endpoint's current rate back (Audio Class
     // 1.0 capture); the interface is left in alternate setting 0.
     BOOLEAN ReadsBackClass1Rate(AudioStreamingInterface *Interface, ULONG Setting, ULONG Rate);

@@ -81,6 +81,25 @@ BOOLEAN HasSamplingFrequencyControl(const AlternateSettingInfo &setting)
                                             USB_AUDIO_EP_SAMPLING_FREQUENCY_CONTROL) != 0;
 }
 
+// Whether a setting streams Type I PCM (the 8-bit kind when its resolution is 8 bits), and
+// its format when it does.
+BOOLEAN ReadPcmSetting(const AlternateSettingInfo &setting, BOOLEAN audioClass2,
+                       SettingFormat *format)
+{
+    if (setting.DataEndpoint == nullptr || setting.AsGeneral == nullptr ||
+        setting.FormatType == nullptr || !IsTypeIFormat(setting, audioClass2)) {
+        return FALSE;
+    }
+    if (audioClass2) {
+        *format = Class2Format(setting);
+        const ULONG formats = UsbAudioReadUlong(setting.AsGeneral + USB_AUDIO_AS_FORMATS2);
+        return (formats & (format->Resolution == 8 ? kFormatPcm8 : kFormatPcm)) != 0;
+    }
+    *format = Class1Format(setting);
+    const USHORT tag = UsbAudioReadUshort(setting.AsGeneral + USB_AUDIO_AS_FORMAT_TAG1);
+    return tag == (format->Resolution == 8 ? kFormatTagPcm8 : kFormatTagPcm);
+}
+
 void KeepSmallest(PULONG value, ULONG candidate)
 {
     if (*value == 0 || candidate < *value) {
@@ -236,6 +255,17 @@ BOOLEAN CUSBAudioCL::ReadsBackClass1Rate(AudioStreamingInterface *Interface, ULO
     return NT_SUCCESS(status) && returned == sizeof(current) && UsbAudioRead24(current) == Rate;
 }
 
+BOOLEAN CUSBAudioCL::HasPcmSetting(const AudioStreamingInterface *Interface) const
+{
+    for (ULONG i = 1; i < Interface->AlternateSettingCount; ++i) {
+        SettingFormat format;
+        if (ReadPcmSetting(Interface->AlternateSettings[i], IsAudioClass2, &format)) {
+            return TRUE;
+        }
+    }
+    return FALSE;
+}
+
 NTSTATUS CUSBAudioCL::FindAlternateSetting(AudioStreamingInterface *Interface, ULONG Channels,
                                            ULONG Bits, ULONG Rate, PULONG OutChannels,
                                            PULONG OutBits, PULONG OutAlternateSetting)
@@ -267,30 +297,11 @@ NTSTATUS CUSBAudioCL::FindAlternateSetting(AudioStreamingInterface *Interface, U
     SettingFormat fallbackFormat = {};
     for (ULONG i = 1; i < Interface->AlternateSettingCount; ++i) {
         const AlternateSettingInfo &setting = Interface->AlternateSettings[i];
-        if (setting.DataEndpoint == nullptr || setting.AsGeneral == nullptr ||
-            setting.FormatType == nullptr) {
+        SettingFormat format;
+        if (!ReadPcmSetting(setting, IsAudioClass2, &format)) {
             continue;
         }
-        SettingFormat format;
-        if (IsAudioClass2) {
-            if (!IsTypeIFormat(setting, TRUE)) {
-                continue;
-            }
-            format = Class2Format(setting);
-            const ULONG formats = UsbAudioReadUlong(setting.AsGeneral + USB_AUDIO_AS_FORMATS2);
-            if ((formats & (format.Resolution == 8 ? kFormatPcm8 : kFormatPcm)) == 0) {
-                continue;
-            }
-        } else {
-            if (!IsTypeIFormat(setting, FALSE)) {
-                QuenTrace(TRACE_LEVEL_INFORMATION, "setting %lu is not Type I", i);
-                continue;
-            }
-            format = Class1Format(setting);
-            const USHORT tag = UsbAudioReadUshort(setting.AsGeneral + USB_AUDIO_AS_FORMAT_TAG1);
-            if (tag != (format.Resolution == 8 ? kFormatTagPcm8 : kFormatTagPcm)) {
-                continue;
-            }
+        if (!IsAudioClass2) {
             const Class1Rates rates(setting.FormatType);
             if (!rates.Accepts(Rate)) {
                 continue;

@@ -137,19 +137,43 @@ NTSTATUS CUSBAudioCL::GetMute(CUSBAudioFeatureUnit *FeatureUnit, UCHAR *Value)
     return status;
 }
 
+NTSTATUS CUSBAudioCL::SendDsdModeToInterface(AudioStreamingInterface *Stream, USHORT Value)
+{
+    PAGED_CODE();
+    const NTSTATUS status = SendClassOrVendorRequest(kDsdModeRequestType, kDsdModeRequest, Value,
+                                                     Stream->InterfaceNumber, 0, nullptr);
+    if (!NT_SUCCESS(status)) {
+        QuenTrace(TRACE_LEVEL_ERROR, "interface %u refused mode %u: 0x%08lX",
+                  Stream->InterfaceNumber, Value, status);
+        return status;
+    }
+    Stream->VendorRequestValue = Value;
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS CUSBAudioCL::SendDsdModeRequest(USHORT Value)
 {
     PAGED_CODE();
     for (AudioStreamingInterface *stream = StreamingInterfaceList; stream != nullptr;
          stream = stream->Next) {
-        const NTSTATUS status = SendClassOrVendorRequest(
-            kDsdModeRequestType, kDsdModeRequest, Value, stream->InterfaceNumber, 0, nullptr);
+        const NTSTATUS status = SendDsdModeToInterface(stream, Value);
         if (!NT_SUCCESS(status)) {
-            QuenTrace(TRACE_LEVEL_ERROR, "interface %u refused mode %u: 0x%08lX",
-                      stream->InterfaceNumber, Value, status);
             return status;
         }
-        stream->VendorRequestValue = Value;
+    }
+    return STATUS_SUCCESS;
+}
+
+NTSTATUS CUSBAudioCL::RestoreDsdModes()
+{
+    PAGED_CODE();
+    for (AudioStreamingInterface *stream = StreamingInterfaceList; stream != nullptr;
+         stream = stream->Next) {
+        const NTSTATUS status =
+            SendDsdModeToInterface(stream, static_cast<USHORT>(stream->VendorRequestValue));
+        if (!NT_SUCCESS(status)) {
+            return status;
+        }
     }
     return STATUS_SUCCESS;
 }

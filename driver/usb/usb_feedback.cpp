@@ -31,6 +31,20 @@ ULONG CUSBAudioCL::GetFeedbackTransferBytes() const
     return kFeedbackReadMs * pipe->MaximumPacketSize * packetsPerMs;
 }
 
+void CUSBAudioCL::ResynchronizeFeedback(ULONG Nominal)
+{
+    AudioStreamingInterface *render = RenderInterface;
+    if (render == nullptr) {
+        return;
+    }
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&render->FeedbackLock, &oldIrql);
+    render->FeedbackFraction = 0;
+    render->LatestFeedback = Nominal;
+    render->CurrentFeedback = 0;
+    KeReleaseSpinLock(&render->FeedbackLock, oldIrql);
+}
+
 NTSTATUS CUSBAudioCL::RecvFeedback(PVOID Buffer, ULONG Length, PUSB_TRANSFER_CALLBACK Callback,
                                    PVOID Context)
 {

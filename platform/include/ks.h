@@ -323,6 +323,17 @@ typedef struct {
     KSPRIORITY Priority;
 } KSPIN_CONNECT, *PKSPIN_CONNECT;
 
+// The create request of a pin names the pin object type: KSSTRING_Pin, a '\\', then the
+// KSPIN_CONNECT and its data format as binary data.
+#define STATIC_KSNAME_Pin 0x146F1A80, 0x4791, 0x11D0, 0xA5, 0xD6, 0x28, 0xDB, 0x04, 0xC1, 0x00, 0x00
+KS_HOST_DEFINE_GUID(KSNAME_Pin);
+#define KSSTRING_Pin L"{146F1A80-4791-11D0-A5D6-28DB04C10000}"
+
+// A null GUID in a data range matches any value of that field.
+#define KSDATAFORMAT_TYPE_WILDCARD GUID_NULL
+#define KSDATAFORMAT_SUBTYPE_WILDCARD GUID_NULL
+#define KSDATAFORMAT_SPECIFIER_WILDCARD GUID_NULL
+
 // A variable-length property value: a count and size header, then Count items.
 typedef struct {
     ULONG Size; // of the whole value, header included
@@ -333,6 +344,39 @@ typedef struct {
     ULONG PossibleCount;
     ULONG CurrentCount;
 } KSPIN_CINSTANCES, *PKSPIN_CINSTANCES;
+
+// ---------------------------------------------------------------------------------------------
+// Streaming: IOCTL_KS_WRITE_STREAM and IOCTL_KS_READ_STREAM carry an array of stream headers
+// (in the request's output buffer), each describing one data buffer.
+
+typedef struct {
+    LONGLONG Time;
+    ULONG Numerator;
+    ULONG Denominator;
+} KSTIME, *PKSTIME;
+
+typedef struct {
+    ULONG Size; // of this header, at least sizeof(KSSTREAM_HEADER)
+    ULONG TypeSpecificFlags;
+    KSTIME PresentationTime;
+    LONGLONG Duration;
+    ULONG FrameExtent; // bytes the buffer holds
+    ULONG DataUsed;    // bytes of data in it (write: to play; read: captured)
+    PVOID Data;
+    ULONG OptionsFlags;
+    ULONG Reserved;
+} KSSTREAM_HEADER, *PKSSTREAM_HEADER;
+
+#define KSSTREAM_HEADER_OPTIONSF_SPLICEPOINT 0x00000001
+#define KSSTREAM_HEADER_OPTIONSF_PREROLL 0x00000002
+#define KSSTREAM_HEADER_OPTIONSF_DATADISCONTINUITY 0x00000004
+#define KSSTREAM_HEADER_OPTIONSF_TYPECHANGED 0x00000008
+#define KSSTREAM_HEADER_OPTIONSF_TIMEVALID 0x00000010
+#define KSSTREAM_HEADER_OPTIONSF_TIMEDISCONTINUITY 0x00000040
+#define KSSTREAM_HEADER_OPTIONSF_FLUSHONPAUSE 0x00000080
+#define KSSTREAM_HEADER_OPTIONSF_DURATIONVALID 0x00000100
+#define KSSTREAM_HEADER_OPTIONSF_ENDOFSTREAM 0x00000200
+#define KSSTREAM_HEADER_OPTIONSF_LOOPEDDATA 0x80000000
 
 // ---------------------------------------------------------------------------------------------
 // Topology
@@ -361,4 +405,21 @@ static_assert(offsetof(KSPIN_DESCRIPTOR, DataFlow) == 48, "KSPIN_DESCRIPTOR layo
 static_assert(sizeof(KSPIN_CONNECT) == 72, "KSPIN_CONNECT layout");
 static_assert(sizeof(KSTOPOLOGY_CONNECTION) == 16, "KSTOPOLOGY_CONNECTION layout");
 static_assert(sizeof(KSSTATE) == 4, "KSSTATE layout");
+static_assert(sizeof(KSTIME) == 16, "KSTIME layout");
+static_assert(sizeof(KSSTREAM_HEADER) == 56, "KSSTREAM_HEADER layout");
+static_assert(offsetof(KSSTREAM_HEADER, Data) == 40, "KSSTREAM_HEADER layout");
 static_assert(sizeof(KSMULTIPLE_ITEM) == 8, "KSMULTIPLE_ITEM layout");
+
+// ks.sys entry points for kernel-mode clients of KS objects.
+struct _FILE_OBJECT;
+extern "C" {
+// Creates a pin instance on an open filter: ZwCreateFile relative to FilterHandle with the pin
+// create request; Connect is followed by its KSDATAFORMAT.
+NTSTATUS KsCreatePin(HANDLE FilterHandle, PKSPIN_CONNECT Connect, ACCESS_MASK DesiredAccess,
+                     PHANDLE ConnectionHandle);
+// Sends an I/O control to a KS file object and waits for it.
+NTSTATUS KsSynchronousIoControlDevice(struct _FILE_OBJECT *FileObject,
+                                      KPROCESSOR_MODE RequestorMode, ULONG IoControl,
+                                      PVOID InBuffer, ULONG InSize, PVOID OutBuffer, ULONG OutSize,
+                                      PULONG BytesReturned);
+}

@@ -309,7 +309,15 @@ typedef struct {
     ULONG Reserved;
 } KSNODEPROPERTY_AUDIO_CHANNEL, *PKSNODEPROPERTY_AUDIO_CHANNEL;
 
+// KSPROPERTY_AUDIO_POSITION of a pin: byte offsets into the stream (play: what the device has
+// taken or given; write: how far the client has supplied or consumed).
+typedef struct {
+    ULONGLONG PlayOffset;
+    ULONGLONG WriteOffset;
+} KSAUDIO_POSITION, *PKSAUDIO_POSITION;
+
 static_assert(sizeof(KSDATARANGE_AUDIO) == 88, "KSDATARANGE_AUDIO layout");
+static_assert(sizeof(KSAUDIO_POSITION) == 16, "KSAUDIO_POSITION layout");
 static_assert(offsetof(KSDATARANGE_AUDIO, MaximumChannels) == 64, "KSDATARANGE_AUDIO layout");
 static_assert(offsetof(KSDATAFORMAT_WAVEFORMATEX, WaveFormatEx) == 64,
               "KSDATAFORMAT_WAVEFORMATEX layout");

@@ -91,6 +91,8 @@ inline bool IsEqualGUID(REFGUID a, REFGUID b)
             return false;
     return true;
 }
+// For GUIDs known to be 8-byte aligned; the comparison is the same.
+inline bool IsEqualGUIDAligned(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 inline bool operator==(REFGUID a, REFGUID b) { return IsEqualGUID(a, b); }
 inline bool operator!=(REFGUID a, REFGUID b) { return !IsEqualGUID(a, b); }
 

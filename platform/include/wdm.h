@@ -1,6 +1,7 @@
 // Host version of <wdm.h>: the kernel interfaces the driver uses, one part per executive
 // component (ke: scheduler and dispatcher objects, ex: pool and lists, ob: objects and handles,
-// io: I/O manager, mm: memory descriptor lists, rtl: run-time library, zw: registry services).
+// io: I/O manager, po: power manager, mm: memory descriptor lists, rtl: run-time library,
+// zw: registry services).
 #pragma once
 
 #include "ntdef.h"
@@ -9,6 +10,7 @@
 #include "wdm/ex.h"
 #include "wdm/ob.h"
 #include "wdm/io.h"
+#include "wdm/po.h"
 #include "wdm/mm.h"
 #include "wdm/rtl.h"
 #include "wdm/zw.h"

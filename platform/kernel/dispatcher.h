@@ -15,6 +15,10 @@ void UnlinkWaitBlocksLocked(PKTHREAD thread);
 
 void InitializeDispatcherHeader(PDISPATCHER_HEADER header, UCHAR type, UCHAR size, LONG state);
 
+// KeInitializeEvent/KeInitializeSemaphore on an object threads wait on: reported, and true (the
+// object is then left as it is).
+bool ReinitialisesWaitedObject(PDISPATCHER_HEADER header, const char *entryPoint);
+
 // The mutexes a thread still owns when it terminates are abandoned (with a verifier report).
 void AbandonMutantsLocked(PKTHREAD thread);
 

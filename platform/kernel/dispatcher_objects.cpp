@@ -93,6 +93,26 @@ void CheckWaitIrql(PKTHREAD thread, const char *entryPoint, bool nonZeroTimeout)
 
 } // namespace
 
+bool ReinitialisesWaitedObject(PDISPATCHER_HEADER header, const char *entryPoint)
+{
+    PKTHREAD thread = CurrentThreadOrNull();
+    if (thread == nullptr)
+        return false; // the machine's own objects, set up before any thread runs
+    Machine &machine = *thread->machine;
+    {
+        std::lock_guard<std::mutex> guard(machine.Clock().DispatcherLock());
+        if (!machine.Clock().HasWaitersLocked(header))
+            return false;
+    }
+    // Windows would drop the waiters' wait blocks, and they would never wake; the object keeps
+    // its state here so that the run can go on.
+    char text[160];
+    std::snprintf(text, sizeof text, "%s(%p) while threads wait on the object", entryPoint,
+                  static_cast<void *>(header));
+    machine.Checks().Report(VerifierCheck::Dispatcher, text);
+    return true;
+}
+
 void InitializeDispatcherHeader(PDISPATCHER_HEADER header, UCHAR type, UCHAR size, LONG state)
 {
     header->Lock = 0;
@@ -104,8 +124,10 @@ void InitializeDispatcherHeader(PDISPATCHER_HEADER header, UCHAR type, UCHAR siz
 
 void UnlinkWaitBlocksLocked(PKTHREAD thread)
 {
-    for (ULONG i = 0; i < thread->waitCount; ++i)
+    for (ULONG i = 0; i < thread->waitCount; ++i) {
         RemoveEntryList(&thread->waitBlocks[i].WaitListEntry);
+        thread->machine->Clock().WaitBlockUnlinkedLocked(thread->waitBlocks[i].Object);
+    }
     thread->waitCount = 0;
 }
 
@@ -185,6 +207,8 @@ extern "C" {
 
 void KeInitializeEvent(PRKEVENT Event, EVENT_TYPE Type, BOOLEAN State)
 {
+    if (host::ReinitialisesWaitedObject(&Event->Header, "KeInitializeEvent"))
+        return;
     host::InitializeDispatcherHeader(&Event->Header,
                                      Type == NotificationEvent ? EventNotificationObject
                                                                : EventSynchronizationObject,
@@ -238,6 +262,8 @@ void KeInitializeSemaphore(PRKSEMAPHORE Semaphore, LONG Count, LONG Limit)
             .Report(VerifierCheck::Usage, "KeInitializeSemaphore with count " +
                                               std::to_string(Count) + " and limit " +
                                               std::to_string(Limit));
+    if (host::ReinitialisesWaitedObject(&Semaphore->Header, "KeInitializeSemaphore"))
+        return;
     host::InitializeDispatcherHeader(&Semaphore->Header, SemaphoreObject,
                                      sizeof(KSEMAPHORE) / sizeof(LONG), Count);
     Semaphore->Limit = Limit;
@@ -353,6 +379,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitTyp
         blocks[i].WaitKey = USHORT(i);
         blocks[i].WaitType = UCHAR(WaitType);
         InsertTailList(&objects[i]->WaitListHead, &blocks[i].WaitListEntry);
+        machine.Clock().WaitBlockQueuedLocked(objects[i]);
     }
     thread->waitBlocks = blocks;
     thread->waitCount = Count;

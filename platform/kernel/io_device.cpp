@@ -24,6 +24,7 @@ struct DeviceObjectBody {
     std::u16string instanceId;
     PDEVICE_OBJECT attachedTo; // the device this one sits on, or null
     bool deleted;
+    bool deletePending; // deleted while a device was still attached above it
 
     ~DeviceObjectBody()
     {
@@ -76,6 +77,13 @@ const std::u16string &host::DeviceInstanceIdOf(PDEVICE_OBJECT device)
     static const std::u16string none;
     DeviceObjectBody *body = BodyOf(device);
     return body != nullptr ? body->instanceId : none;
+}
+
+const std::u16string &host::DeviceNameOf(PDEVICE_OBJECT device)
+{
+    static const std::u16string none;
+    DeviceObjectBody *body = BodyOf(device);
+    return body != nullptr ? body->name : none;
 }
 
 void host::SetDeviceInstanceId(PDEVICE_OBJECT device, const std::u16string &id)
@@ -135,6 +143,8 @@ NTSTATUS IoCreateDevice(PDRIVER_OBJECT DriverObject, ULONG DeviceExtensionSize,
         std::lock_guard<std::mutex> guard(io.DeviceTreeLock());
         device.NextDevice = DriverObject->DeviceObject;
         DriverObject->DeviceObject = &device;
+        if (!name.empty())
+            io.BindDeviceNameLocked(host::Upcase(name), &device);
     }
     *DeviceObject = &device;
     return STATUS_SUCCESS;
@@ -165,13 +175,9 @@ void IoDeleteDevice(PDEVICE_OBJECT DeviceObject)
             body->attachedTo->AttachedDevice = nullptr;
             body->attachedTo = nullptr;
         }
-        if (PDEVICE_OBJECT upper = DeviceObject->AttachedDevice) {
-            io.Report(VerifierCheck::Usage,
-                      "IoDeleteDevice(%p) while device %p is still attached to it",
-                      static_cast<void *>(DeviceObject), static_cast<void *>(upper));
-            BodyOf(upper)->attachedTo = nullptr;
-            DeviceObject->AttachedDevice = nullptr;
-        }
+        // A device still attached above (a bus driver deleting the PDO of a removed device
+        // before the function driver has detached) keeps this one until it detaches.
+        body->deletePending = DeviceObject->AttachedDevice != nullptr;
         PDEVICE_OBJECT *link = &DeviceObject->DriverObject->DeviceObject;
         while (*link != nullptr && *link != DeviceObject)
             link = &(*link)->NextDevice;
@@ -180,6 +186,8 @@ void IoDeleteDevice(PDEVICE_OBJECT DeviceObject)
         DeviceObject->NextDevice = nullptr;
         if (!body->name.empty())
             io.ReleaseDeviceNameLocked(host::Upcase(body->name));
+        if (body->deletePending)
+            return;
     }
     ObDereferenceObject(DeviceObject); // the reference IoCreateDevice made
 }
@@ -221,6 +229,11 @@ void IoDetachDevice(PDEVICE_OBJECT TargetDevice)
     }
     BodyOf(upper)->attachedTo = nullptr;
     TargetDevice->AttachedDevice = nullptr;
+    DeviceObjectBody *target = BodyOf(TargetDevice);
+    if (target->deletePending) {
+        target->deletePending = false;
+        ObDereferenceObject(TargetDevice); // its deletion waited for this
+    }
 }
 
 PDEVICE_OBJECT IoGetAttachedDeviceReference(PDEVICE_OBJECT DeviceObject)

@@ -36,12 +36,10 @@ void Machine::PowerOff()
         return;
     poweredOff_ = true;
     // User processes end first, while the machine still runs: their threads stop and their
-    // handles close (pins close) before the I/O manager and the service threads go.
+    // handles close (pins close) before the services (the PnP manager with its devices, user
+    // mode) and the I/O manager go.
     EndAllProcesses();
-    {
-        std::lock_guard<std::mutex> guard(extensionsLock_);
-        extensions_.clear();
-    }
+    StopServices();
     io_->Shutdown();
     if (size_t timers = scheduler_->DropTimers())
         verifier_.Report(VerifierCheck::Usage,
@@ -62,6 +60,42 @@ Machine *Machine::Current()
 {
     PKTHREAD thread = CurrentThreadOrNull();
     return thread != nullptr ? thread->machine : nullptr;
+}
+
+MachineService *Machine::Service(const std::string &name)
+{
+    std::lock_guard<std::mutex> guard(servicesLock_);
+    for (auto &[serviceName, service] : services_)
+        if (serviceName == name)
+            return service.get();
+    return nullptr;
+}
+
+MachineService &Machine::AddService(const std::string &name,
+                                    std::unique_ptr<MachineService> service)
+{
+    std::lock_guard<std::mutex> guard(servicesLock_);
+    services_.emplace_back(name, std::move(service));
+    return *services_.back().second;
+}
+
+void Machine::StopServices()
+{
+    for (;;) {
+        MachineService *service;
+        {
+            std::lock_guard<std::mutex> guard(servicesLock_);
+            if (services_.empty())
+                return;
+            service = services_.back().second.get();
+        }
+        // Outside the lock, and still registered while it stops: what it calls on its way
+        // down may look it up.
+        delete service;
+        std::lock_guard<std::mutex> guard(servicesLock_);
+        services_.back().second.release();
+        services_.pop_back();
+    }
 }
 
 PKPROCESS Machine::CreateProcess(const std::string &name, bool is32Bit)
@@ -119,23 +153,23 @@ void Machine::EndAllProcesses()
     }
 }
 
-std::vector<MachineExtension *> Machine::ExtensionsSnapshot()
+std::vector<MachineService *> Machine::ServicesSnapshot()
 {
-    std::lock_guard<std::mutex> guard(extensionsLock_);
-    std::vector<MachineExtension *> list;
-    for (auto &entry : extensions_)
+    std::lock_guard<std::mutex> guard(servicesLock_);
+    std::vector<MachineService *> list;
+    for (auto &entry : services_)
         list.push_back(entry.second.get());
     return list;
 }
 
 void Machine::EndListedProcess(PKPROCESS process)
 {
-    std::vector<MachineExtension *> extensions = ExtensionsSnapshot();
-    for (MachineExtension *extension : extensions)
-        extension->ProcessEnding(process);
+    std::vector<MachineService *> services = ServicesSnapshot();
+    for (MachineService *service : services)
+        service->ProcessEnding(process);
     RunDownProcess(process);
-    for (MachineExtension *extension : extensions)
-        extension->ProcessEnded(process);
+    for (MachineService *service : services)
+        service->ProcessEnded(process);
     {
         std::lock_guard<std::mutex> guard(processesLock_);
         processes_.remove(process);

@@ -23,16 +23,17 @@ namespace host {
 class RegistryStore;
 class IoManager;
 
-// A subsystem layered on the kernel (user mode's Win32) that keeps state of its own per machine
-// and per process. The machine owns it from its first use on, tells it about every process that
-// ends, and destroys it at power-off after the last process has ended.
-class MachineExtension {
+// A subsystem a machine owns beyond its kernel (the PnP manager with the USB host controller,
+// user mode's Win32). The machine tells its services about every user process that ends, and
+// destroys them, newest first, as it powers off, after the last process has ended and while the
+// kernel still runs.
+class MachineService {
 public:
-    virtual ~MachineExtension() = default;
+    virtual ~MachineService() = default;
     // Before the process's handles are closed; its threads may still run.
-    virtual void ProcessEnding(PKPROCESS process) = 0;
+    virtual void ProcessEnding(PKPROCESS) {}
     // After its handles are closed and its address space is gone.
-    virtual void ProcessEnded(PKPROCESS process) = 0;
+    virtual void ProcessEnded(PKPROCESS) {}
 };
 
 struct MachineOptions {
@@ -71,22 +72,14 @@ public:
     // Ends a process the way Windows does: its handles are closed (pins close, mappings go).
     void EndProcess(PKPROCESS process);
 
-    // The machine's extension of type T, made (T(Machine &)) on first use.
-    template <class T>
-    T &Extension()
-    {
-        static const char key = 0;
-        std::lock_guard<std::mutex> guard(extensionsLock_);
-        for (auto &[k, extension] : extensions_)
-            if (k == &key)
-                return static_cast<T &>(*extension);
-        extensions_.emplace_back(&key, std::make_unique<T>(*this));
-        return static_cast<T &>(*extensions_.back().second);
-    }
-
     // Starts an emulated system thread running fn; returns the thread object with one
     // reference for the caller. Counted as runnable from this call on.
     PKTHREAD StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn);
+
+    // The service registered under `name`, or null.
+    MachineService *Service(const std::string &name);
+    // Registers a service, which the machine owns from now on.
+    MachineService &AddService(const std::string &name, std::unique_ptr<MachineService> service);
 
     ULONG NextId() { return nextId_.fetch_add(4); }
 
@@ -105,12 +98,13 @@ public:
 
 private:
     void RunDownProcess(PKPROCESS process);
-    // Ends a process this thread has marked as ending: extensions first, then its handles;
-    // then it leaves the list and is signalled.
+    // Ends a process this thread has marked as ending: services first, then its handles; then
+    // it leaves the list and is signalled.
     void EndListedProcess(PKPROCESS process);
     // Ends every process, waiting for those other threads are ending.
     void EndAllProcesses();
-    std::vector<MachineExtension *> ExtensionsSnapshot();
+    std::vector<MachineService *> ServicesSnapshot();
+    void StopServices();
     void StopServiceThreads();
     void ReportLeakedObjects();
 
@@ -131,8 +125,8 @@ private:
     std::list<PKPROCESS> processes_; // until each has ended
     std::set<PKPROCESS> ending_;     // those being ended
 
-    std::mutex extensionsLock_;
-    std::vector<std::pair<const void *, std::unique_ptr<MachineExtension>>> extensions_;
+    std::mutex servicesLock_;
+    std::vector<std::pair<std::string, std::unique_ptr<MachineService>>> services_;
 
     std::mutex threadsLock_;
     std::list<std::pair<PKTHREAD, std::thread>> threads_;

@@ -155,9 +155,16 @@ NTSTATUS HandleTable::Close(HANDLE handle)
         body = it->second.body;
         entries_.erase(it);
     }
-    HeaderOfObject(body)->handleCount.fetch_sub(1);
-    ObfDereferenceObject(body);
+    CloseOne(body);
     return STATUS_SUCCESS;
+}
+
+void HandleTable::CloseOne(PVOID body)
+{
+    ObjectHeader *header = HeaderOfObject(body);
+    if (header->handleCount.fetch_sub(1) == 1 && header->lastHandleClosed != nullptr)
+        header->lastHandleClosed(header);
+    ObfDereferenceObject(body);
 }
 
 size_t HandleTable::CloseAll()
@@ -168,10 +175,8 @@ size_t HandleTable::CloseAll()
         entries.swap(entries_);
     }
     // Newest first, the way a process's handles are swept at exit.
-    for (auto it = entries.rbegin(); it != entries.rend(); ++it) {
-        HeaderOfObject(it->second.body)->handleCount.fetch_sub(1);
-        ObfDereferenceObject(it->second.body);
-    }
+    for (auto it = entries.rbegin(); it != entries.rend(); ++it)
+        CloseOne(it->second.body);
     return entries.size();
 }
 

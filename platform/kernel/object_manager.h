@@ -31,6 +31,9 @@ struct ObjectHeader {
     Machine *machine = nullptr;
     std::string name;
     void (*destroy)(ObjectHeader *header) = nullptr;
+    // Called when the object's last handle closes, before that handle's reference goes (a file
+    // object's cleanup request).
+    void (*lastHandleClosed)(ObjectHeader *header) = nullptr;
     ObjectHeader *prev = nullptr; // the machine's list of live objects
     ObjectHeader *next = nullptr;
 
@@ -90,6 +93,8 @@ public:
     std::string Describe() const;
 
 private:
+    // Drops one handle of the object (and the reference the handle held).
+    static void CloseOne(PVOID body);
     struct Entry {
         PVOID body;
         ACCESS_MASK granted;

@@ -15,4 +15,11 @@ Machine &EnterPassiveLevelCall(const char *entryPoint)
     return machine;
 }
 
+NTSTATUS ReportBadPointer(Machine &machine, const char *entryPoint, const char *argument)
+{
+    machine.Checks().Report(VerifierCheck::Usage,
+                            std::string(entryPoint) + " called with a null " + argument);
+    return STATUS_ACCESS_VIOLATION;
+}
+
 } // namespace host

@@ -141,8 +141,9 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
         // tell (the macros do nothing in other builds).
         ASAN_POISON_MEMORY_REGION(block + bytes, RoundUp(bytes, kAlignment) - bytes);
     }
+    std::memset(block, kFreshPoolByte, bytes);
     std::lock_guard<std::mutex> guard(lock_);
-    live_[reinterpret_cast<ULONG_PTR>(block)] = {bytes, tag, type, mapping, mappingSize};
+    live_[reinterpret_cast<ULONG_PTR>(block)] = {bytes, tag, type, mapping, mappingSize, ++serial_};
     recentlyFreed_.erase(reinterpret_cast<ULONG_PTR>(block));
     return block;
 }
@@ -215,11 +216,13 @@ bool Pool::SimulatedFailure(ULONG tag)
     return true;
 }
 
-std::vector<Pool::Outstanding> Pool::OutstandingByTag() const
+std::vector<Pool::Outstanding> Pool::OutstandingByTag(ULONGLONG since) const
 {
     std::lock_guard<std::mutex> guard(lock_);
     std::map<ULONG, Outstanding> byTag;
     for (auto &[address, block] : live_) {
+        if (block.serial <= since)
+            continue;
         Outstanding &o = byTag[block.tag];
         o.tag = block.tag;
         ++o.blocks;
@@ -229,6 +232,22 @@ std::vector<Pool::Outstanding> Pool::OutstandingByTag() const
     for (auto &[tag, o] : byTag)
         result.push_back(o);
     return result;
+}
+
+bool Pool::Overlaps(ULONG_PTR address, size_t length) const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = live_.upper_bound(address + (length != 0 ? length - 1 : 0));
+    if (it == live_.begin())
+        return false;
+    --it;
+    return it->first + it->second.size > address;
+}
+
+ULONGLONG Pool::Mark() const
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return serial_;
 }
 
 size_t Pool::OutstandingBlocks() const

@@ -1,5 +1,7 @@
 // Kernel pool with verification: every block is tagged and tracked; frees are checked for tag
-// and double free; in special-pool mode each block sits at the end of its own pages with a guard
+// and double free; a fresh block is filled with kFreshPoolByte, as Windows leaves pool memory
+// uninitialised (a driver reading bytes it never wrote sees the pattern, not zeros); in
+// special-pool mode each block sits at the end of its own pages with a guard
 // page after it, and a freed block's pages stay inaccessible for a while, so overruns and uses
 // after free fault at once and are reported with the block's tag.
 #pragma once
@@ -18,6 +20,8 @@ class Verifier;
 
 class Pool {
 public:
+    static constexpr unsigned char kFreshPoolByte = 0xA5;
+
     Pool(Verifier &verifier, bool special, size_t quarantineBytes);
     ~Pool();
 
@@ -30,12 +34,18 @@ public:
         size_t blocks;
         size_t bytes;
     };
-    std::vector<Outstanding> OutstandingByTag() const;
+    // Blocks still allocated, by tag; with a mark, only those allocated after it was taken.
+    std::vector<Outstanding> OutstandingByTag(ULONGLONG since = 0) const;
+    // A mark of the allocations made so far (driver load: what it allocates comes after).
+    ULONGLONG Mark() const;
 
     // Low-resources simulation: after `skip` more allocations with `tag` (0: any tag), the next
     // `count` of them fail, so that a driver's out-of-memory paths can be driven.
     void FailAllocations(ULONG tag, size_t skip, size_t count);
     size_t OutstandingBlocks() const;
+    // True if [address, address + length) touches a live pool block: kernel memory, which a
+    // user-mode request must never name.
+    bool Overlaps(ULONG_PTR address, size_t length) const;
 
     static std::string TagText(ULONG tag);
 
@@ -51,6 +61,7 @@ private:
         POOL_TYPE type;
         void *mapping; // special pool: the pages (block pages + guard page)
         size_t mappingSize;
+        ULONGLONG serial; // allocation order
     };
     struct Fenced {
         void *mapping;
@@ -65,6 +76,7 @@ private:
     std::map<ULONG_PTR, Block> live_;
     std::deque<Fenced> quarantine_;
     size_t quarantined_ = 0;
+    ULONGLONG serial_ = 0;
     ULONG failTag_ = 0;
     size_t failSkip_ = 0;
     size_t failCount_ = 0;

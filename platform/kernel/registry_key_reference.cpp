@@ -35,11 +35,4 @@ NTSTATUS ResolveObjectName(const OBJECT_ATTRIBUTES *attributes, const char *entr
     return status;
 }
 
-NTSTATUS ReportBadPointer(Machine &machine, const char *entryPoint, const char *argument)
-{
-    machine.Checks().Report(VerifierCheck::Usage,
-                            std::string(entryPoint) + " called with a null " + argument);
-    return STATUS_ACCESS_VIOLATION;
-}
-
 } // namespace host

@@ -1,7 +1,8 @@
-// Shared by the Zw* registry entry points: a scoped reference to the key object behind a handle,
-// the name an OBJECT_ATTRIBUTES gives, and the report for arguments Windows would fault on.
+// Shared by the Zw* registry entry points: a scoped reference to the key object behind a handle
+// and the name an OBJECT_ATTRIBUTES gives.
 #pragma once
 
+#include "passive_level.h"
 #include "registry_key_object.h"
 
 #include <string>
@@ -27,8 +28,5 @@ private:
 // OBJECT_ATTRIBUTES names.
 NTSTATUS ResolveObjectName(const OBJECT_ATTRIBUTES *attributes, const char *entryPoint,
                            KeyReference &root, RegistryKey *base, std::u16string *path);
-
-// A missing pointer argument: a fault (bug check) on Windows, a verifier report here.
-NTSTATUS ReportBadPointer(Machine &machine, const char *entryPoint, const char *argument);
 
 } // namespace host

@@ -129,6 +129,13 @@ NTSTATUS Scheduler::BlockLocked(std::unique_lock<std::mutex> &held, PKTHREAD thr
     return thread->waitStatus;
 }
 
+void Scheduler::WaitBlockUnlinkedLocked(const void *object)
+{
+    auto it = waitedObjects_.find(object);
+    if (it != waitedObjects_.end() && --it->second == 0)
+        waitedObjects_.erase(it);
+}
+
 void Scheduler::WakeLocked(PKTHREAD thread, NTSTATUS status)
 {
     if (!thread->waiting)

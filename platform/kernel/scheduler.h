@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 
 namespace host {
 
@@ -44,6 +45,11 @@ public:
     // Ends a thread's wait with a status: unlinks its wait blocks and time-out and counts it as
     // runnable at once, so the clock cannot move before it actually runs.
     void WakeLocked(PKTHREAD thread, NTSTATUS status);
+    // Wait blocks queued on each dispatcher object, so that re-initialising an object that
+    // threads wait on is caught.
+    void WaitBlockQueuedLocked(const void *object) { ++waitedObjects_[object]; }
+    void WaitBlockUnlinkedLocked(const void *object);
+    bool HasWaitersLocked(const void *object) const { return waitedObjects_.count(object) != 0; }
     void InsertTimerLocked(PKTIMER timer);
     bool RemoveTimerLocked(PKTIMER timer);
 
@@ -70,6 +76,7 @@ private:
     ULONGLONG now_ = 0;
     LIST_ENTRY timeouts_; // threads with a timed wait, by deadline
     LIST_ENTRY timers_;   // set timers, by due time
+    std::unordered_map<const void *, ULONG> waitedObjects_;
 
     // Wall-clock mode only.
     std::chrono::steady_clock::time_point start_;

@@ -21,8 +21,10 @@ void *UserAddressSpace::MapView(const ULONG_PTR *frames, size_t pageCount, const
     }
     // Reserve the whole view first so its pages are contiguous, then put each kernel page in its
     // slot. One page at a time: consecutive frames may come from different host mappings.
+    // MAP_32BIT places the view in the low 2 GiB, inside a 32-bit process's reach.
     void *reserved =
-        mmap(nullptr, bytes, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        mmap(nullptr, bytes, PROT_NONE,
+             MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | (below4GiB_ ? MAP_32BIT : 0), -1, 0);
     if (reserved == MAP_FAILED) {
         *why = std::string("no address space for the view: ") + std::strerror(errno);
         return nullptr;

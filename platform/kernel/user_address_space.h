@@ -19,7 +19,9 @@ namespace host {
 
 class UserAddressSpace {
 public:
-    UserAddressSpace() = default;
+    // A 32-bit (WOW64) process sees only the low 4 GiB: its views are placed there, so the
+    // 32-bit addresses the kernel hands it are whole.
+    explicit UserAddressSpace(bool below4GiB = false) : below4GiB_(below4GiB) {}
     ~UserAddressSpace();
     UserAddressSpace(const UserAddressSpace &) = delete;
     UserAddressSpace &operator=(const UserAddressSpace &) = delete;
@@ -55,6 +57,7 @@ private:
     // The view containing address, or end(); lock_ held.
     std::map<ULONG_PTR, View>::const_iterator FindLocked(ULONG_PTR address) const;
 
+    const bool below4GiB_;
     mutable std::mutex lock_;
     std::map<ULONG_PTR, View> views_; // by base address
 };

@@ -50,6 +50,17 @@ Subsystem::Subsystem(Machine &machine) : machine_(machine), names_(std::make_uni
 
 Subsystem::~Subsystem() = default;
 
+Subsystem &Subsystem::Of(Machine &machine)
+{
+    static const char *const kServiceName = "Win32 subsystem";
+    static std::mutex making;
+    std::lock_guard<std::mutex> guard(making);
+    if (MachineService *service = machine.Service(kServiceName))
+        return static_cast<Subsystem &>(*service);
+    return static_cast<Subsystem &>(
+        machine.AddService(kServiceName, std::make_unique<Subsystem>(machine)));
+}
+
 ProcessRecord &Subsystem::Process(PKPROCESS process)
 {
     std::lock_guard<std::mutex> guard(lock_);

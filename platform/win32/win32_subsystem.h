@@ -1,7 +1,7 @@
 // The Win32 subsystem of one machine: user mode as the deliverables see it. It keeps the named
 // objects of the logged-on user's session, the Win32 state of every user process (threads,
 // loaded modules, COM), and the part of the simulated disk the loader reads. The machine owns it
-// (a MachineExtension made on first use) and is told about every process that ends.
+// (a service made on first use) and tells it about every process that ends.
 #pragma once
 
 #include "kernel/machine.h"
@@ -21,14 +21,15 @@ namespace host::win32 {
 class NamedObjects;
 class ProcessRecord;
 
-class Subsystem : public MachineExtension {
+class Subsystem : public MachineService {
 public:
     explicit Subsystem(Machine &machine);
     ~Subsystem() override;
     Subsystem(const Subsystem &) = delete;
     Subsystem &operator=(const Subsystem &) = delete;
 
-    static Subsystem &Of(Machine &machine) { return machine.Extension<Subsystem>(); }
+    // The machine's subsystem, made on first use.
+    static Subsystem &Of(Machine &machine);
 
     Machine &Owner() { return machine_; }
     NamedObjects &Names() { return *names_; }

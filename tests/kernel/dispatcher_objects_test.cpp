@@ -185,6 +185,33 @@ TEST_F(DispatcherTest, SemaphoreCountsAndItsLimit)
     EXPECT_EQ(0, KeReadStateSemaphore(&semaphore));
 }
 
+// Re-initialising would drop the waiters' wait blocks on Windows; the object is kept and the
+// call reported, for events and semaphores alike. Without waiters it is an ordinary reset.
+TEST_F(DispatcherTest, ReinitialisingAnObjectThreadsWaitOnIsReported)
+{
+    KEVENT event;
+    KSEMAPHORE semaphore;
+    KeInitializeEvent(&event, SynchronizationEvent, FALSE);
+    KeInitializeSemaphore(&semaphore, 0, 1);
+    PKTHREAD waiter = M().StartThread("waiter", M().SystemProcess(), [&] {
+        PVOID objects[] = {&event, &semaphore};
+        KeWaitForMultipleObjects(2, objects, WaitAll, Executive, KernelMode, FALSE, nullptr,
+                                 nullptr);
+    });
+    LARGE_INTEGER tick = RelativeMs(1);
+    KeDelayExecutionThread(KernelMode, FALSE, &tick); // the waiter is parked now
+    KeInitializeEvent(&event, SynchronizationEvent, FALSE);
+    KeInitializeSemaphore(&semaphore, 0, 1);
+    EXPECT_EQ(2u, Take(host::VerifierCheck::Dispatcher).size());
+
+    KeSetEvent(&event, IO_NO_INCREMENT, FALSE);
+    KeReleaseSemaphore(&semaphore, IO_NO_INCREMENT, 1, FALSE);
+    Join(waiter); // still woken: its wait blocks survived
+    KeInitializeEvent(&event, NotificationEvent, TRUE);
+    KeInitializeSemaphore(&semaphore, 1, 1);
+    EXPECT_EQ(0u, Take(host::VerifierCheck::Dispatcher).size());
+}
+
 TEST_F(DispatcherTest, MutexIsRecursiveForItsOwnerAndExclusiveForOthers)
 {
     KMUTEX mutex;

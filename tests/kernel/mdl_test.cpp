@@ -195,6 +195,21 @@ TEST_F(NormalPoolMdlTest, AUserMappingAliasesTheKernelPagesWithoutSpecialPoolToo
     FreePoolMdl(mdl);
 }
 
+// A 32-bit process gets views it can address: below 4 GiB, wherever the kernel block lies.
+TEST_F(MdlTest, A32BitProcessGetsItsViewsBelow4GiB)
+{
+    PMDL mdl = PoolMdl(2 * PAGE_SIZE);
+    process_ = M().CreateProcess("32-bit asio host", true);
+    host::ThreadAttachment thread(M(), "32-bit thread", true, process_);
+    auto user = static_cast<char *>(
+        MmMapLockedPagesSpecifyCache(mdl, UserMode, MmCached, nullptr, FALSE, NormalPagePriority));
+    ASSERT_NE(nullptr, user);
+    EXPECT_LT(reinterpret_cast<ULONG_PTR>(user) + 2 * PAGE_SIZE, ULONG_PTR(1) << 32);
+    ExpectAliased(user, 2 * PAGE_SIZE);
+    MmUnmapLockedPages(user, mdl);
+    FreePoolMdl(mdl);
+}
+
 TEST_F(MdlTest, EndingTheProcessRemovesItsMappings)
 {
     PMDL mdl = PoolMdl(PAGE_SIZE);

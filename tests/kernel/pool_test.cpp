@@ -22,6 +22,17 @@ TEST_F(PoolTest, BlocksAreAlignedWritableAndTracked)
     EXPECT_EQ(0u, M().KernelPool().OutstandingBlocks());
 }
 
+// Windows leaves pool memory uninitialised; the emulation shows that with a pattern, so a read
+// of bytes nobody wrote cannot pass for zeros.
+TEST_F(PoolTest, FreshBlocksHoldThePatternNotZeros)
+{
+    auto *p = static_cast<UCHAR *>(ExAllocatePoolWithTag(NonPagedPoolNx, 5000, kTag));
+    ASSERT_NE(nullptr, p);
+    for (ULONG i = 0; i < 5000; ++i)
+        ASSERT_EQ(host::Pool::kFreshPoolByte, p[i]) << "byte " << i;
+    ExFreePoolWithTag(p, kTag);
+}
+
 TEST_F(PoolTest, LowResourcesSimulationFailsTheChosenAllocations)
 {
     M().KernelPool().FailAllocations(kTag, 1, 2);

@@ -36,7 +36,6 @@ typedef struct _FAST_IO_DISPATCH *PFAST_IO_DISPATCH;
 typedef struct _IO_SECURITY_CONTEXT *PIO_SECURITY_CONTEXT;
 typedef struct _SECTION_OBJECT_POINTERS *PSECTION_OBJECT_POINTERS;
 typedef struct _IO_COMPLETION_CONTEXT *PIO_COMPLETION_CONTEXT;
-typedef struct _CM_RESOURCE_LIST *PCM_RESOURCE_LIST;
 typedef struct _POWER_SEQUENCE *PPOWER_SEQUENCE;
 typedef PVOID PSECURITY_DESCRIPTOR;
 typedef ULONG LCID;
@@ -48,6 +47,35 @@ typedef ULONG DEVICE_TYPE;
 #include "../devioctl.h"
 
 #define IoGetFunctionCodeFromCtlCode(ControlCode) (((ULONG)((ControlCode)&0x00003FFC)) >> 2)
+
+// File access rights, sharing, and the create dispositions and options of ZwCreateFile
+#define FILE_READ_DATA 0x0001
+#define FILE_WRITE_DATA 0x0002
+#define FILE_APPEND_DATA 0x0004
+#define FILE_READ_EA 0x0008
+#define FILE_WRITE_EA 0x0010
+#define FILE_READ_ATTRIBUTES 0x0080
+#define FILE_WRITE_ATTRIBUTES 0x0100
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FF)
+#define FILE_GENERIC_READ                                                                          \
+    (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE                                                                         \
+    (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA |             \
+     FILE_APPEND_DATA | SYNCHRONIZE)
+
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define FILE_ATTRIBUTE_NORMAL 0x00000080
+
+#define FILE_SUPERSEDE 0x00000000
+#define FILE_OPEN 0x00000001
+#define FILE_CREATE 0x00000002
+#define FILE_OPEN_IF 0x00000003
+
+#define FILE_SYNCHRONOUS_IO_ALERT 0x00000010
+#define FILE_SYNCHRONOUS_IO_NONALERT 0x00000020
+#define FILE_NON_DIRECTORY_FILE 0x00000040
 
 // Device characteristics
 #define FILE_REMOVABLE_MEDIA 0x00000001
@@ -315,6 +343,154 @@ typedef struct _DEVICE_CAPABILITIES {
     ULONG D2Latency;
     ULONG D3Latency;
 } DEVICE_CAPABILITIES, *PDEVICE_CAPABILITIES;
+
+typedef enum {
+    DevicePropertyDeviceDescription = 0x0,
+    DevicePropertyHardwareID = 0x1,
+    DevicePropertyCompatibleIDs = 0x2,
+    DevicePropertyBootConfiguration = 0x3,
+    DevicePropertyBootConfigurationTranslated = 0x4,
+    DevicePropertyClassName = 0x5,
+    DevicePropertyClassGuid = 0x6,
+    DevicePropertyDriverKeyName = 0x7,
+    DevicePropertyManufacturer = 0x8,
+    DevicePropertyFriendlyName = 0x9,
+    DevicePropertyLocationInformation = 0xa,
+    DevicePropertyPhysicalDeviceObjectName = 0xb,
+    DevicePropertyBusTypeGuid = 0xc,
+    DevicePropertyLegacyBusType = 0xd,
+    DevicePropertyBusNumber = 0xe,
+    DevicePropertyEnumeratorName = 0xf,
+    DevicePropertyAddress = 0x10,
+    DevicePropertyUINumber = 0x11,
+    DevicePropertyInstallState = 0x12,
+    DevicePropertyRemovalPolicy = 0x13,
+    DevicePropertyResourceRequirements = 0x14,
+    DevicePropertyAllocatedResources = 0x15,
+    DevicePropertyContainerID = 0x16
+} DEVICE_REGISTRY_PROPERTY;
+
+// ---------------------------------------------------------------------------------------------
+// Hardware resources (IRP_MN_START_DEVICE) and DMA parameters
+
+typedef LARGE_INTEGER PHYSICAL_ADDRESS, *PPHYSICAL_ADDRESS;
+typedef ULONG_PTR KAFFINITY;
+typedef struct _DMA_ADAPTER *PADAPTER_OBJECT;
+
+typedef enum _INTERFACE_TYPE {
+    InterfaceTypeUndefined = -1,
+    Internal,
+    Isa,
+    Eisa,
+    MicroChannel,
+    TurboChannel,
+    PCIBus,
+    VMEBus,
+    NuBus,
+    PCMCIABus,
+    CBus,
+    MPIBus,
+    MPSABus,
+    ProcessorInternal,
+    InternalPowerBus,
+    PNPISABus,
+    PNPBus,
+    Vmcs,
+    ACPIBus,
+    MaximumInterfaceType
+} INTERFACE_TYPE,
+    *PINTERFACE_TYPE;
+
+typedef UCHAR CM_RESOURCE_TYPE;
+#define CmResourceTypeNull 0
+#define CmResourceTypePort 1
+#define CmResourceTypeInterrupt 2
+#define CmResourceTypeMemory 3
+#define CmResourceTypeDma 4
+#define CmResourceTypeDeviceSpecific 5
+#define CmResourceTypeBusNumber 6
+#define CmResourceTypeMemoryLarge 7
+#define CmResourceTypeNonArbitrated 128
+#define CmResourceTypeConfigData 128
+#define CmResourceTypeDevicePrivate 129
+#define CmResourceTypePcCardConfig 130
+#define CmResourceTypeMfCardConfig 131
+
+// Packed to 4 bytes, as in the WDK: 20 bytes on x64.
+#pragma pack(push, 4)
+typedef struct _CM_PARTIAL_RESOURCE_DESCRIPTOR {
+    UCHAR Type;
+    UCHAR ShareDisposition;
+    USHORT Flags;
+    union {
+        struct {
+            PHYSICAL_ADDRESS Start;
+            ULONG Length;
+        } Generic, Port, Memory;
+        struct {
+            ULONG Level;
+            ULONG Vector;
+            KAFFINITY Affinity;
+        } Interrupt;
+        struct {
+            ULONG Channel;
+            ULONG Port;
+            ULONG Reserved1;
+        } Dma;
+        struct {
+            ULONG Data[3];
+        } DevicePrivate;
+        struct {
+            ULONG Start;
+            ULONG Length;
+            ULONG Reserved;
+        } BusNumber;
+        struct {
+            ULONG DataSize;
+            ULONG Reserved1;
+            ULONG Reserved2;
+        } DeviceSpecificData;
+    } u;
+} CM_PARTIAL_RESOURCE_DESCRIPTOR, *PCM_PARTIAL_RESOURCE_DESCRIPTOR;
+#pragma pack(pop)
+
+typedef struct _CM_PARTIAL_RESOURCE_LIST {
+    USHORT Version;
+    USHORT Revision;
+    ULONG Count;
+    CM_PARTIAL_RESOURCE_DESCRIPTOR PartialDescriptors[1];
+} CM_PARTIAL_RESOURCE_LIST, *PCM_PARTIAL_RESOURCE_LIST;
+
+typedef struct _CM_FULL_RESOURCE_DESCRIPTOR {
+    INTERFACE_TYPE InterfaceType;
+    ULONG BusNumber;
+    CM_PARTIAL_RESOURCE_LIST PartialResourceList;
+} CM_FULL_RESOURCE_DESCRIPTOR, *PCM_FULL_RESOURCE_DESCRIPTOR;
+
+typedef struct _CM_RESOURCE_LIST {
+    ULONG Count;
+    CM_FULL_RESOURCE_DESCRIPTOR List[1];
+} CM_RESOURCE_LIST, *PCM_RESOURCE_LIST;
+
+typedef enum _DMA_WIDTH {
+    Width8Bits,
+    Width16Bits,
+    Width32Bits,
+    Width64Bits,
+    WidthNoWrap,
+    MaximumDmaWidth
+} DMA_WIDTH,
+    *PDMA_WIDTH;
+
+typedef enum _DMA_SPEED {
+    Compatible,
+    TypeA,
+    TypeB,
+    TypeC,
+    TypeF,
+    MaximumDmaSpeed
+} DMA_SPEED,
+    *PDMA_SPEED;
 
 // A driver-to-driver interface returned by IRP_MN_QUERY_INTERFACE; specific interfaces extend it.
 typedef void INTERFACE_REFERENCE(PVOID Context);
@@ -688,6 +864,11 @@ static_assert(offsetof(DRIVER_OBJECT, MajorFunction) == 0x70, "DRIVER_OBJECT lay
 static_assert(sizeof(FILE_OBJECT) == 0xd8, "FILE_OBJECT layout");
 static_assert(offsetof(FILE_OBJECT, FileName) == 0x58, "FILE_OBJECT layout");
 static_assert(sizeof(DEVICE_CAPABILITIES) == 0x40, "DEVICE_CAPABILITIES layout");
+static_assert(sizeof(CM_PARTIAL_RESOURCE_DESCRIPTOR) == 20,
+              "CM_PARTIAL_RESOURCE_DESCRIPTOR layout");
+static_assert(sizeof(CM_PARTIAL_RESOURCE_LIST) == 28, "CM_PARTIAL_RESOURCE_LIST layout");
+static_assert(sizeof(CM_FULL_RESOURCE_DESCRIPTOR) == 36, "CM_FULL_RESOURCE_DESCRIPTOR layout");
+static_assert(sizeof(CM_RESOURCE_LIST) == 40, "CM_RESOURCE_LIST layout");
 static_assert(sizeof(INTERFACE) == 0x20, "INTERFACE layout");
 static_assert(sizeof(IO_STACK_LOCATION) == 0x48, "IO_STACK_LOCATION layout");
 static_assert(offsetof(IO_STACK_LOCATION, Parameters.DeviceIoControl.IoControlCode) == 0x18,
@@ -796,6 +977,41 @@ typedef void IO_WORKITEM_ROUTINE_EX(PVOID IoObject, PVOID Context, PIO_WORKITEM 
 typedef IO_WORKITEM_ROUTINE_EX *PIO_WORKITEM_ROUTINE_EX;
 
 // ---------------------------------------------------------------------------------------------
+// Plug and play notifications
+
+typedef enum _IO_NOTIFICATION_EVENT_CATEGORY {
+    EventCategoryReserved,
+    EventCategoryHardwareProfileChange,
+    EventCategoryDeviceInterfaceChange,
+    EventCategoryTargetDeviceChange,
+    EventCategoryKernelSoftRestart
+} IO_NOTIFICATION_EVENT_CATEGORY;
+
+#define PNPNOTIFY_DEVICE_INTERFACE_INCLUDE_EXISTING_INTERFACES 0x00000001
+#define DEVICE_INTERFACE_INCLUDE_NONACTIVE 0x00000001
+
+// What a device-interface callback receives (Event: GUID_DEVICE_INTERFACE_ARRIVAL or _REMOVAL).
+typedef struct _DEVICE_INTERFACE_CHANGE_NOTIFICATION {
+    USHORT Version;
+    USHORT Size;
+    GUID Event;
+    GUID InterfaceClassGuid;
+    PUNICODE_STRING SymbolicLinkName;
+} DEVICE_INTERFACE_CHANGE_NOTIFICATION, *PDEVICE_INTERFACE_CHANGE_NOTIFICATION;
+
+typedef NTSTATUS DRIVER_NOTIFICATION_CALLBACK_ROUTINE(PVOID NotificationStructure, PVOID Context);
+typedef DRIVER_NOTIFICATION_CALLBACK_ROUTINE *PDRIVER_NOTIFICATION_CALLBACK_ROUTINE;
+
+// <wdmguid.h>
+DEFINE_GUID(GUID_DEVICE_INTERFACE_ARRIVAL, 0xcb3a4004, 0x46f0, 0x11d0, 0xb0, 0x8f, 0x00, 0x60, 0x97,
+            0x13, 0x05, 0x3f);
+DEFINE_GUID(GUID_DEVICE_INTERFACE_REMOVAL, 0xcb3a4005, 0x46f0, 0x11d0, 0xb0, 0x8f, 0x00, 0x60, 0x97,
+            0x13, 0x05, 0x3f);
+
+static_assert(sizeof(DEVICE_INTERFACE_CHANGE_NOTIFICATION) == 48,
+              "DEVICE_INTERFACE_CHANGE_NOTIFICATION layout");
+
+// ---------------------------------------------------------------------------------------------
 // Entry points
 
 extern "C" {
@@ -826,6 +1042,32 @@ void IoAcquireCancelSpinLock(PKIRQL Irql);
 void IoReleaseCancelSpinLock(KIRQL Irql);
 
 BOOLEAN IoIs32bitProcess(PIRP Irp);
+
+// Files on devices: create (the device's IRP_MJ_CREATE), the device a file's requests go to,
+// and the symbolic links that name devices.
+NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
+                      POBJECT_ATTRIBUTES ObjectAttributes, PIO_STATUS_BLOCK IoStatusBlock,
+                      PLARGE_INTEGER AllocationSize, ULONG FileAttributes, ULONG ShareAccess,
+                      ULONG CreateDisposition, ULONG CreateOptions, PVOID EaBuffer, ULONG EaLength);
+PDEVICE_OBJECT IoGetRelatedDeviceObject(PFILE_OBJECT FileObject);
+
+// Plug and play: device interfaces, their notifications, and the properties of a device.
+NTSTATUS IoRegisterDeviceInterface(PDEVICE_OBJECT PhysicalDeviceObject,
+                                   const GUID *InterfaceClassGuid, PUNICODE_STRING ReferenceString,
+                                   PUNICODE_STRING SymbolicLinkName);
+NTSTATUS IoSetDeviceInterfaceState(PUNICODE_STRING SymbolicLinkName, BOOLEAN Enable);
+NTSTATUS IoGetDeviceInterfaces(const GUID *InterfaceClassGuid, PDEVICE_OBJECT PhysicalDeviceObject,
+                               ULONG Flags, PWSTR *SymbolicLinkList);
+NTSTATUS IoRegisterPlugPlayNotification(IO_NOTIFICATION_EVENT_CATEGORY EventCategory,
+                                        ULONG EventCategoryFlags, PVOID EventCategoryData,
+                                        PDRIVER_OBJECT DriverObject,
+                                        PDRIVER_NOTIFICATION_CALLBACK_ROUTINE CallbackRoutine,
+                                        PVOID Context, PVOID *NotificationEntry);
+NTSTATUS IoUnregisterPlugPlayNotificationEx(PVOID NotificationEntry);
+NTSTATUS IoGetDeviceProperty(PDEVICE_OBJECT DeviceObject, DEVICE_REGISTRY_PROPERTY DeviceProperty,
+                             ULONG BufferLength, PVOID PropertyBuffer, PULONG ResultLength);
+NTSTATUS IoCreateSymbolicLink(PUNICODE_STRING SymbolicLinkName, PUNICODE_STRING DeviceName);
+NTSTATUS IoDeleteSymbolicLink(PUNICODE_STRING SymbolicLinkName);
 
 PIO_WORKITEM IoAllocateWorkItem(PDEVICE_OBJECT DeviceObject);
 void IoQueueWorkItem(PIO_WORKITEM IoWorkItem, PIO_WORKITEM_ROUTINE WorkerRoutine,

@@ -112,6 +112,12 @@ PVOID MmMapLockedPagesSpecifyCache(PMDL MemoryDescriptorList, KPROCESSOR_MODE Ac
                                    ULONG BugCheckOnFailure, ULONG Priority);
 void MmUnmapLockedPages(PVOID BaseAddress, PMDL MemoryDescriptorList);
 
+// Checks that a user-mode buffer lies in user space (and is aligned); Windows raises
+// STATUS_ACCESS_VIOLATION or STATUS_DATATYPE_MISALIGNMENT otherwise, which the caller catches
+// with __try. The host has no structured exceptions: a raise is a verifier report.
+void ProbeForRead(const volatile void *Address, SIZE_T Length, ULONG Alignment);
+void ProbeForWrite(volatile void *Address, SIZE_T Length, ULONG Alignment);
+
 } // extern "C"
 
 inline PVOID MmGetSystemAddressForMdlSafe(PMDL Mdl, ULONG Priority)
