@@ -12,10 +12,11 @@ extern const SystemModule kOle32Module;
 extern const SystemModule kWinmmModule;
 extern const SystemModule kAvrtModule;
 extern const SystemModule kSetupapiModule;
+extern const SystemModule kKsuserModule;
 
 const SystemModule *const kSystemModules[] = {
     &kKernel32Module, &kAdvapi32Module, &kOle32Module, &kWinmmModule,
-    &kAvrtModule,     &kSetupapiModule, nullptr,
+    &kAvrtModule,     &kSetupapiModule, &kKsuserModule, nullptr,
 };
 
 const char16_t kSystemDirectory[] = u"C:\\Windows\\System32\\";

@@ -666,6 +666,9 @@ typedef struct _DRIVER_OBJECT {
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
 } DRIVER_OBJECT;
 
+// FILE_OBJECT.Flags
+#define FO_SYNCHRONOUS_IO 0x00000002 // opened for synchronous I/O (no FILE_FLAG_OVERLAPPED)
+
 typedef struct _FILE_OBJECT {
     CSHORT Type;
     CSHORT Size;

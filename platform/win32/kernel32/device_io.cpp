@@ -12,9 +12,6 @@ using namespace host::win32;
 
 namespace {
 
-// FILE_OBJECT.Flags: the handle was opened without FILE_FLAG_OVERLAPPED.
-constexpr ULONG kSynchronousFile = 0x00000002; // FO_SYNCHRONOUS_IO
-
 // The access a control code requires of the handle.
 ACCESS_MASK AccessFor(DWORD controlCode)
 {
@@ -57,7 +54,7 @@ BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBu
     if (!file.ReferenceOrSetError(hDevice, AccessFor(dwIoControlCode), *IoFileObjectType))
         return FALSE;
     PFILE_OBJECT fileObject = file.As<FILE_OBJECT>();
-    bool synchronous = (fileObject->Flags & kSynchronousFile) != 0;
+    bool synchronous = (fileObject->Flags & FO_SYNCHRONOUS_IO) != 0;
     UserRequests::Parameters request = {fileObject,    dwIoControlCode, lpInBuffer,
                                         nInBufferSize, lpOutBuffer,     nOutBufferSize,
                                         nullptr,       nullptr,         false};

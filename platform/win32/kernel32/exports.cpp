@@ -18,6 +18,8 @@ const SystemExport kExports[] = {
     QUEN_SYSTEM_EXPORT(CreateEventW),
     QUEN_SYSTEM_EXPORT(CreateMutexA),
     QUEN_SYSTEM_EXPORT(CreateMutexExW),
+    QUEN_SYSTEM_EXPORT(CreateFileA),
+    QUEN_SYSTEM_EXPORT(CreateFileW),
     QUEN_SYSTEM_EXPORT(CreateMutexW),
     QUEN_SYSTEM_EXPORT(CreateThread),
     QUEN_SYSTEM_EXPORT(DeviceIoControl),
