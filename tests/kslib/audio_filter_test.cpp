@@ -1,0 +1,189 @@
+// The KS client library on the port-class test filter, from a user process: enumeration through
+// SetupAPI, the filter's pins and their ranges, a pin made for a format and walked through its
+// states, positions, node properties, and a pin left open by a killed process.
+#include "kslib_fixture.h"
+
+#include <cstring>
+
+namespace {
+
+using portcls_tests::kMaxBits;
+using portcls_tests::kMaxChannels;
+using portcls_tests::kMaxRate;
+using portcls_tests::kMinBits;
+using portcls_tests::kMinRate;
+
+using AudioFilter = KsLibTest;
+
+TEST_F(AudioFilter, ListsTheCommunicatingPinsWithTheirAudioRanges)
+{
+    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+    ASSERT_NE(nullptr, filter);
+    EXPECT_EQ(S_OK, filter->ListNodes());
+    ASSERT_EQ(ULONG(portcls_tests::kNodeCount), filter->Nodes().Count());
+    EXPECT_TRUE(IsEqualGUID(KSNODETYPE_VOLUME, filter->Nodes()[0].type));
+    EXPECT_TRUE(IsEqualGUID(KSNODETYPE_MUTE, filter->Nodes()[1].type));
+    // The bridge pins communicate with nothing and are left out.
+    ASSERT_EQ(2u, filter->Pins().Count());
+    ASSERT_EQ(1u, filter->RenderSinkPins().Count());
+    ASSERT_EQ(1u, filter->CaptureSinkPins().Count());
+    struct Expected {
+        CKsPin *pin;
+        ULONG id;
+        KSPIN_DATAFLOW flow;
+    } cases[] = {
+        {filter->RenderSinkPins()[0], portcls_tests::kRenderPin, KSPIN_DATAFLOW_IN},
+        {filter->CaptureSinkPins()[0], portcls_tests::kCapturePin, KSPIN_DATAFLOW_OUT},
+    };
+    for (const Expected &c : cases) {
+        auto pin = static_cast<CKsAudPin *>(c.pin);
+        EXPECT_EQ(c.id, pin->PinId());
+        EXPECT_EQ(c.flow, pin->DataFlow());
+        EXPECT_EQ(KSPIN_COMMUNICATION_SINK, pin->Communication());
+        EXPECT_EQ(1u, pin->Instances().PossibleCount);
+        ASSERT_EQ(1u, pin->AudioRanges().Count());
+        const KSDATARANGE_AUDIO &range = pin->AudioRanges()[0];
+        EXPECT_EQ(kMaxChannels, range.MaximumChannels);
+        EXPECT_EQ(kMinBits, range.MinimumBitsPerSample);
+        EXPECT_EQ(kMaxBits, range.MaximumBitsPerSample);
+        EXPECT_EQ(kMinRate, range.MinimumSampleFrequency);
+        EXPECT_EQ(kMaxRate, range.MaximumSampleFrequency);
+        WAVEFORMATEX fits = Pcm(2, kMaxRate, 24), tooFast = Pcm(2, 96000, 16);
+        EXPECT_TRUE(pin->AcceptsFormat(&fits));
+        EXPECT_FALSE(pin->AcceptsFormat(&tooFast));
+    }
+}
+
+TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
+{
+    CDevInfo unsupported;
+    EXPECT_FALSE(unsupported.EnumFilters()) << "the device's own ids are not interface 0's";
+
+    GiveInterfaceZeroId();
+    CDevInfo devices;
+    ASSERT_TRUE(devices.makeActiveDeviceList());
+    ASSERT_EQ(1u, devices.FilterCount());
+    const ActiveDeviceEntry *entry = devices.entryAt(0);
+    ASSERT_NE(nullptr, entry);
+    const std::wstring instanceId(node_->instanceId.begin(), node_->instanceId.end());
+    EXPECT_EQ(0, lstrcmpiW(instanceId.c_str(), entry->instanceId));
+    EXPECT_EQ(0u, entry->CurrentSelect);
+    for (const FormatRange &range : {entry->renderRange, entry->captureRange}) {
+        EXPECT_EQ(kMaxChannels, range.channels);
+        EXPECT_EQ(kMinBits, range.minimumBits);
+        EXPECT_EQ(kMaxBits, range.maximumBits);
+        EXPECT_EQ(kMinRate, range.minimumRate);
+        EXPECT_EQ(kMaxRate, range.maximumRate);
+    }
+
+    EXPECT_FALSE(devices.setCurrentSelectedByDeviceInstanceId(L"USB\\VID_0000&PID_0000\\9"));
+    EXPECT_EQ(nullptr, devices.getCurrentSelected());
+    ASSERT_TRUE(devices.setCurrentSelectedByDeviceInstanceId(instanceId.c_str()));
+    ASSERT_NE(nullptr, devices.getCurrentSelected());
+    EXPECT_EQ(1u, devices.entryAt(0)->CurrentSelect);
+    WCHAR selected[128];
+    ASSERT_TRUE(devices.getSelectedInstanceId(selected, ARRAYSIZE(selected)));
+    EXPECT_EQ(0, lstrcmpiW(instanceId.c_str(), selected));
+}
+
+TEST_F(AudioFilter, CapturePinWalksItsStatesAndItsPositionMoves)
+{
+    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+    ASSERT_NE(nullptr, filter);
+    WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
+    CKsAudPin *pin = filter->OpenCapturePinFor(&format);
+    ASSERT_NE(nullptr, pin);
+    EXPECT_TRUE(CKsIrpTarget::IsValidHandle(pin->Handle()));
+    for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
+        ASSERT_EQ(S_OK, pin->ChangeState(state));
+        KSSTATE read = KSSTATE_STOP;
+        EXPECT_EQ(S_OK, pin->ReadState(&read));
+        EXPECT_EQ(state, read);
+    }
+    Sleep(50);
+    KSAUDIO_POSITION position = {};
+    ULONG returned = 0;
+    EXPECT_EQ(S_OK, pin->QueryProperty(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION, &position,
+                                       sizeof position, nullptr, 0, &returned));
+    EXPECT_EQ(sizeof position, returned);
+    EXPECT_GT(position.PlayOffset, 0u);
+    // A second instance of a one-instance pin is refused.
+    HRESULT status = E_FAIL;
+    CKsAudFilter2 other(filter->DevicePath(), &status);
+    ASSERT_EQ(S_OK, other.OpenFilter());
+    ASSERT_EQ(S_OK, other.ListPins());
+    EXPECT_EQ(nullptr, other.OpenCapturePinFor(&format));
+
+    EXPECT_EQ(S_OK, pin->ClosePin());
+    EXPECT_FALSE(CKsIrpTarget::IsValidHandle(pin->Handle()));
+    std::vector<std::string> events = log_.TakeEvents();
+    EXPECT_NE(std::find(events.begin(), events.end(), "capture state 3"), events.end());
+    EXPECT_EQ("capture state 0", events.back());
+}
+
+TEST_F(AudioFilter, VolumeAndMuteAreSetThroughTheirNodes)
+{
+    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+    ASSERT_NE(nullptr, filter);
+    auto request = [&](ULONG id, ULONG node, ULONG channel, ULONG flags, LONG *value) {
+        KSNODEPROPERTY_AUDIO_CHANNEL property = {};
+        property.NodeProperty.Property.Set = KSPROPSETID_Audio;
+        property.NodeProperty.Property.Id = id;
+        property.NodeProperty.Property.Flags = flags | KSPROPERTY_TYPE_TOPOLOGY;
+        property.NodeProperty.NodeId = node;
+        property.Channel = LONG(channel);
+        ULONG returned = 0;
+        return filter->IssueIoctl(filter->Handle(), IOCTL_KS_PROPERTY, &property, sizeof property,
+                                  value, sizeof *value, &returned);
+    };
+    LONG volume = -6 * 65536; // -6 dB in 1/65536 dB
+    EXPECT_EQ(S_OK, request(KSPROPERTY_AUDIO_VOLUMELEVEL, portcls_tests::kVolumeNode, 1,
+                            KSPROPERTY_TYPE_SET, &volume));
+    EXPECT_EQ(volume, log_.volume[1]);
+    LONG read = 0;
+    EXPECT_EQ(S_OK, request(KSPROPERTY_AUDIO_VOLUMELEVEL, portcls_tests::kVolumeNode, 1,
+                            KSPROPERTY_TYPE_GET, &read));
+    EXPECT_EQ(volume, read);
+    LONG mute = TRUE;
+    EXPECT_EQ(S_OK, request(KSPROPERTY_AUDIO_MUTE, portcls_tests::kMuteNode, 0, KSPROPERTY_TYPE_SET,
+                            &mute));
+    EXPECT_EQ(TRUE, log_.mute);
+    EXPECT_TRUE(FAILED(request(KSPROPERTY_AUDIO_MUTE, 7, 0, KSPROPERTY_TYPE_GET, &mute)))
+        << "no such node";
+}
+
+TEST_F(AudioFilter, PinLeftOpenByAKilledProcessIsClosedAndItsStreamStopped)
+{
+    static std::wstring path;
+    path = AudioInterfacePaths().at(0);
+    HANDLE running = CreateEventW(nullptr, TRUE, FALSE, L"quen.kslib.running");
+    PKPROCESS process = Start("player", [] {
+        // Never deleted: only the process's end can close what it opened.
+        HRESULT status = E_FAIL;
+        auto filter = new CKsAudFilter2(path.c_str(), &status);
+        WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
+        CKsAudPin *pin = nullptr;
+        if (SUCCEEDED(filter->OpenFilter()) && SUCCEEDED(filter->ListPins()))
+            pin = filter->OpenRenderPinFor(&format);
+        if (pin == nullptr || FAILED(pin->ChangeState(KSSTATE_RUN)))
+            return DWORD(1);
+        HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"quen.kslib.running");
+        SetEvent(event);
+        Sleep(INFINITE);
+        return DWORD(0);
+    });
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(running, 1000));
+    Sleep(20);
+    Win32().Terminate(process, 9);
+    EXPECT_EQ(9u, Join(process));
+    CloseHandle(running);
+    EXPECT_EQ("render state 0", log_.TakeEvents().back());
+
+    // The pin's one instance is free again.
+    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+    ASSERT_NE(nullptr, filter);
+    WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
+    EXPECT_NE(nullptr, filter->OpenRenderPinFor(&format));
+}
+
+} // namespace
