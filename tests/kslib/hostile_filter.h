@@ -1,0 +1,44 @@
+// A filter that answers KS property requests with whatever bytes the test gives it: one render
+// sink pin whose pin properties and the filter's node list come from a table, answered with the
+// size a size query asks for and cut to the buffer otherwise, always with success. It stands
+// for a faulty or hostile driver behind "\\.\QuenHostile".
+#pragma once
+
+#include <wdm.h>
+#include <ks.h>
+
+#include "kernel/machine.h"
+
+#include <map>
+#include <vector>
+
+namespace kslib_tests {
+
+struct HostileReplies {
+    std::map<ULONG, std::vector<UCHAR>> pin; // KSPROPSETID_Pin, by property id
+    std::vector<UCHAR> nodes;                // KSPROPERTY_TOPOLOGY_NODES
+};
+
+constexpr WCHAR kHostilePath[] = L"\\\\.\\QuenHostile";
+
+// The filter's device, made and named; Remove deletes it with its driver.
+class HostileFilter {
+public:
+    HostileFilter(host::Machine &machine, const HostileReplies &replies);
+    ~HostileFilter();
+    HostileFilter(const HostileFilter &) = delete;
+    HostileFilter &operator=(const HostileFilter &) = delete;
+
+private:
+    PDRIVER_OBJECT driver_ = nullptr;
+    PDEVICE_OBJECT device_ = nullptr;
+};
+
+// A well-formed pin: a render sink with the standard interface and medium and one audio range.
+HostileReplies WellFormedReplies();
+
+// KSMULTIPLE_ITEM lists as a driver writes them, with Size and Count as given.
+std::vector<UCHAR> MultipleItem(ULONG size, ULONG count, const std::vector<UCHAR> &items);
+std::vector<UCHAR> AudioRange(ULONG formatSize);
+
+} // namespace kslib_tests
