@@ -54,6 +54,23 @@ TEST_F(AudioFilter, ListsTheCommunicatingPinsWithTheirAudioRanges)
     }
 }
 
+TEST_F(AudioFilter, InterfaceComesAndGoesWithItsDevice)
+{
+    std::vector<std::wstring> paths = AudioInterfacePaths();
+    ASSERT_EQ(1u, paths.size());
+    pnp_->Unplug(*node_);
+    EXPECT_TRUE(AudioInterfacePaths().empty()) << "no longer present";
+    HANDLE gone =
+        CreateFileW(paths[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(INVALID_HANDLE_VALUE, gone);
+    EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
+    node_ = pnp_->Plug(portcls_tests::kPort, std::make_shared<devices::Rvd3Model>());
+    ASSERT_NE(nullptr, node_);
+    std::vector<std::wstring> back = AudioInterfacePaths();
+    ASSERT_EQ(1u, back.size());
+    EXPECT_EQ(0, lstrcmpW(paths[0].c_str(), back[0].c_str())) << "the same interface, back";
+}
+
 TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
 {
     CDevInfo unsupported;
