@@ -3,6 +3,8 @@
 // states, positions, node properties, and a pin left open by a killed process.
 #include "kslib_fixture.h"
 
+#include "user_device_report.h"
+
 #include <cstring>
 
 namespace {
@@ -201,6 +203,25 @@ TEST_F(AudioFilter, PinLeftOpenByAKilledProcessIsClosedAndItsStreamStopped)
     ASSERT_NE(nullptr, filter);
     WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
     EXPECT_NE(nullptr, filter->OpenRenderPinFor(&format));
+}
+
+TEST_F(AudioFilter, DeviceReportShowsTheFilterAsUserModeSeesIt)
+{
+    char *text = nullptr;
+    size_t size = 0;
+    std::FILE *out = open_memstream(&text, &size);
+    ASSERT_EQ(1u, sim::PrintUserModeDevices(out));
+    std::fclose(out);
+    const std::string report(text, size);
+    std::free(text);
+    for (const char *line : {
+             "\\\\?\\USB#VID_2FC3&PID_D003#1#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\Wave\n",
+             "  device: \"Quen Test Wave Device\", instance USB\\VID_2FC3&PID_D003\\1\n",
+             "    pin 0: render \"",
+             "      up to 2 ch, 16 to 24 bits, 44100 to 48000 Hz\n",
+             "    pin 3: capture \"",
+         })
+        EXPECT_NE(std::string::npos, report.find(line)) << line << "\nin:\n" << report;
 }
 
 } // namespace
