@@ -58,19 +58,18 @@ TEST_F(AudioFilter, ListsTheCommunicatingPinsWithTheirAudioRanges)
 
 TEST_F(AudioFilter, InterfaceComesAndGoesWithItsDevice)
 {
-    std::vector<std::wstring> paths = AudioInterfacePaths();
+    std::vector<std::u16string> paths = AudioInterfacePaths();
     ASSERT_EQ(1u, paths.size());
     pnp_->Unplug(*node_);
     EXPECT_TRUE(AudioInterfacePaths().empty()) << "no longer present";
-    HANDLE gone =
-        CreateFileW(paths[0].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE gone = CreateFileW(Wide(paths[0]), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_EQ(INVALID_HANDLE_VALUE, gone);
     EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
     node_ = pnp_->Plug(portcls_tests::kPort, std::make_shared<devices::Rvd3Model>());
     ASSERT_NE(nullptr, node_);
-    std::vector<std::wstring> back = AudioInterfacePaths();
+    std::vector<std::u16string> back = AudioInterfacePaths();
     ASSERT_EQ(1u, back.size());
-    EXPECT_EQ(0, lstrcmpW(paths[0].c_str(), back[0].c_str())) << "the same interface, back";
+    EXPECT_EQ(paths[0], back[0]) << "the same interface, back";
 }
 
 TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
@@ -84,8 +83,8 @@ TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
     ASSERT_EQ(1u, devices.FilterCount());
     const ActiveDeviceEntry *entry = devices.entryAt(0);
     ASSERT_NE(nullptr, entry);
-    const std::wstring instanceId(node_->instanceId.begin(), node_->instanceId.end());
-    EXPECT_EQ(0, lstrcmpiW(instanceId.c_str(), entry->instanceId));
+    LPCWSTR instanceId = Wide(node_->instanceId);
+    EXPECT_EQ(0, lstrcmpiW(instanceId, entry->instanceId));
     EXPECT_EQ(0u, entry->CurrentSelect);
     for (const FormatRange &range : {entry->renderRange, entry->captureRange}) {
         EXPECT_EQ(kMaxChannels, range.channels);
@@ -97,12 +96,12 @@ TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
 
     EXPECT_FALSE(devices.setCurrentSelectedByDeviceInstanceId(L"USB\\VID_0000&PID_0000\\9"));
     EXPECT_EQ(nullptr, devices.getCurrentSelected());
-    ASSERT_TRUE(devices.setCurrentSelectedByDeviceInstanceId(instanceId.c_str()));
+    ASSERT_TRUE(devices.setCurrentSelectedByDeviceInstanceId(instanceId));
     ASSERT_NE(nullptr, devices.getCurrentSelected());
     EXPECT_EQ(1u, devices.entryAt(0)->CurrentSelect);
     WCHAR selected[128];
     ASSERT_TRUE(devices.getSelectedInstanceId(selected, ARRAYSIZE(selected)));
-    EXPECT_EQ(0, lstrcmpiW(instanceId.c_str(), selected));
+    EXPECT_EQ(0, lstrcmpiW(instanceId, selected));
 }
 
 TEST_F(AudioFilter, CapturePinWalksItsStatesAndItsPositionMoves)
@@ -173,13 +172,15 @@ TEST_F(AudioFilter, VolumeAndMuteAreSetThroughTheirNodes)
 
 TEST_F(AudioFilter, PinLeftOpenByAKilledProcessIsClosedAndItsStreamStopped)
 {
-    static std::wstring path;
+    static std::u16string path;
+    // Never deleted: only the process's end may close what it opened (and the memory of a
+    // simulated process is the host's).
+    static CKsAudFilter2 *abandoned = nullptr;
     path = AudioInterfacePaths().at(0);
     HANDLE running = CreateEventW(nullptr, TRUE, FALSE, L"quen.kslib.running");
     PKPROCESS process = Start("player", [] {
-        // Never deleted: only the process's end can close what it opened.
         HRESULT status = E_FAIL;
-        auto filter = new CKsAudFilter2(path.c_str(), &status);
+        auto filter = abandoned = new CKsAudFilter2(Wide(path), &status);
         WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
         CKsAudPin *pin = nullptr;
         if (SUCCEEDED(filter->OpenFilter()) && SUCCEEDED(filter->ListPins()))

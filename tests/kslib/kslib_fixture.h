@@ -32,10 +32,17 @@ protected:
         portcls_tests::SetLog(nullptr);
     }
 
-    // The paths of the present KSCATEGORY_AUDIO interfaces, as SetupAPI reports them.
-    static std::vector<std::wstring> AudioInterfacePaths()
+    // Text for the library's calls. (std::wstring is not used: the host's C++ library is built
+    // for a wider wchar_t.)
+    static LPCWSTR Wide(const std::u16string &text)
     {
-        std::vector<std::wstring> paths;
+        return reinterpret_cast<LPCWSTR>(text.c_str());
+    }
+
+    // The paths of the present KSCATEGORY_AUDIO interfaces, as SetupAPI reports them.
+    static std::vector<std::u16string> AudioInterfacePaths()
+    {
+        std::vector<std::u16string> paths;
         HDEVINFO set = SetupDiGetClassDevsW(&KSCATEGORY_AUDIO, nullptr, nullptr,
                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
         if (set == INVALID_HANDLE_VALUE)
@@ -50,7 +57,8 @@ protected:
             auto d = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail.data());
             d->cbSize = sizeof *d;
             if (SetupDiGetDeviceInterfaceDetailW(set, &data, d, needed, nullptr, nullptr))
-                paths.emplace_back(d->DevicePath, size_t(lstrlenW(d->DevicePath)));
+                paths.emplace_back(reinterpret_cast<const char16_t *>(d->DevicePath),
+                                   size_t(lstrlenW(d->DevicePath)));
         }
         SetupDiDestroyDeviceInfoList(set);
         return paths;
@@ -59,12 +67,12 @@ protected:
     // The device's audio filter, opened and with its pins listed.
     std::unique_ptr<CKsAudFilter2> OpenFilter()
     {
-        std::vector<std::wstring> paths = AudioInterfacePaths();
+        std::vector<std::u16string> paths = AudioInterfacePaths();
         EXPECT_EQ(1u, paths.size());
         if (paths.empty())
             return nullptr;
         HRESULT status = E_FAIL;
-        auto filter = std::make_unique<CKsAudFilter2>(paths[0].c_str(), &status);
+        auto filter = std::make_unique<CKsAudFilter2>(Wide(paths[0]), &status);
         EXPECT_EQ(S_OK, status);
         EXPECT_EQ(S_OK, filter->OpenFilter());
         EXPECT_EQ(S_OK, filter->ListPins());
