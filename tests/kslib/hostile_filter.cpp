@@ -1,7 +1,5 @@
 #include "hostile_filter.h"
 
-#include "kernel/io_manager.h"
-
 #include <ksmedia.h>
 
 #include <algorithm>
@@ -16,14 +14,6 @@ std::vector<UCHAR> Bytes(const T &value)
 {
     auto bytes = reinterpret_cast<const UCHAR *>(&value);
     return std::vector<UCHAR>(bytes, bytes + sizeof value);
-}
-
-NTSTATUS Succeed(PDEVICE_OBJECT, PIRP irp)
-{
-    irp->IoStatus.Status = STATUS_SUCCESS;
-    irp->IoStatus.Information = 0;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return STATUS_SUCCESS;
 }
 
 const std::vector<UCHAR> *Find(const HostileReplies &replies, const KSPROPERTY &property)
@@ -68,31 +58,10 @@ NTSTATUS Control(PDEVICE_OBJECT device, PIRP irp)
 } // namespace
 
 HostileFilter::HostileFilter(host::Machine &machine, const HostileReplies &replies)
+    : device_(machine, u"QuenHostile", Control, sizeof(const HostileReplies *))
 {
-    driver_ = host::CreateDriverObject(machine, u"\\Driver\\QuenHostile");
-    driver_->MajorFunction[IRP_MJ_CREATE] = Succeed;
-    driver_->MajorFunction[IRP_MJ_CLEANUP] = Succeed;
-    driver_->MajorFunction[IRP_MJ_CLOSE] = Succeed;
-    driver_->MajorFunction[IRP_MJ_DEVICE_CONTROL] = Control;
-    UNICODE_STRING name, link;
-    RtlInitUnicodeString(&name, L"\\Device\\QuenHostile");
-    RtlInitUnicodeString(&link, L"\\??\\QuenHostile");
-    if (NT_SUCCESS(IoCreateDevice(driver_, sizeof(const HostileReplies *), &name, FILE_DEVICE_KS, 0,
-                                  FALSE, &device_))) {
-        *static_cast<const HostileReplies **>(device_->DeviceExtension) = &replies;
-        device_->Flags &= ~DO_DEVICE_INITIALIZING;
-        IoCreateSymbolicLink(&link, &name);
-    }
-}
-
-HostileFilter::~HostileFilter()
-{
-    UNICODE_STRING link;
-    RtlInitUnicodeString(&link, L"\\??\\QuenHostile");
-    IoDeleteSymbolicLink(&link);
-    if (device_ != nullptr)
-        IoDeleteDevice(device_);
-    ObDereferenceObject(driver_);
+    if (device_.Device() != nullptr)
+        device_.Extension<const HostileReplies *>() = &replies;
 }
 
 std::vector<UCHAR> MultipleItem(ULONG size, ULONG count, const std::vector<UCHAR> &items)

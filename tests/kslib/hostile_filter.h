@@ -7,7 +7,7 @@
 #include <wdm.h>
 #include <ks.h>
 
-#include "kernel/machine.h"
+#include "win32/named_test_device.h"
 
 #include <map>
 #include <vector>
@@ -21,17 +21,13 @@ struct HostileReplies {
 
 constexpr WCHAR kHostilePath[] = L"\\\\.\\QuenHostile";
 
-// The filter's device, made and named; Remove deletes it with its driver.
+// The filter's device, made and named, and deleted with its driver at the end.
 class HostileFilter {
 public:
     HostileFilter(host::Machine &machine, const HostileReplies &replies);
-    ~HostileFilter();
-    HostileFilter(const HostileFilter &) = delete;
-    HostileFilter &operator=(const HostileFilter &) = delete;
 
 private:
-    PDRIVER_OBJECT driver_ = nullptr;
-    PDEVICE_OBJECT device_ = nullptr;
+    NamedTestDevice device_;
 };
 
 // A well-formed pin: a render sink with the standard interface and medium and one audio range.

@@ -1,11 +1,8 @@
 // Device requests from user mode: CreateFileW on a device's Win32 name, DeviceIoControl on a
 // synchronous and an overlapped handle, a request the driver holds pending completed later or
 // cancelled, and what a warning status leaves in the caller's buffer.
-#include <wdm.h>
-
+#include "named_test_device.h"
 #include "win32_fixture.h"
-
-#include "kernel/io_manager.h"
 
 #include <winioctl.h>
 
@@ -40,8 +37,6 @@ NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information)
     return status;
 }
 
-NTSTATUS Open(PDEVICE_OBJECT, PIRP irp) { return Complete(irp, STATUS_SUCCESS, 0); }
-
 NTSTATUS Control(PDEVICE_OBJECT device, PIRP irp)
 {
     PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(irp);
@@ -71,28 +66,13 @@ NTSTATUS Control(PDEVICE_OBJECT device, PIRP irp)
 class DeviceIo : public Win32Test {
 protected:
     DeviceIo()
+        : device_(std::make_unique<NamedTestDevice>(M(), u"QuenDeviceIo", Control, sizeof(Held)))
     {
-        driver_ = host::CreateDriverObject(M(), u"\\Driver\\QuenDeviceIo");
-        driver_->MajorFunction[IRP_MJ_CREATE] = Open;
-        driver_->MajorFunction[IRP_MJ_CLEANUP] = Open;
-        driver_->MajorFunction[IRP_MJ_CLOSE] = Open;
-        driver_->MajorFunction[IRP_MJ_DEVICE_CONTROL] = Control;
-        UNICODE_STRING name, link;
-        RtlInitUnicodeString(&name, L"\\Device\\QuenDeviceIo");
-        RtlInitUnicodeString(&link, L"\\??\\QuenDeviceIo");
-        EXPECT_EQ(STATUS_SUCCESS, IoCreateDevice(driver_, sizeof(Held), &name, FILE_DEVICE_UNKNOWN,
-                                                 0, FALSE, &device_));
-        device_->Flags &= ~DO_DEVICE_INITIALIZING;
-        EXPECT_EQ(STATUS_SUCCESS, IoCreateSymbolicLink(&link, &name));
     }
 
     void TearDown() override
     {
-        UNICODE_STRING link;
-        RtlInitUnicodeString(&link, L"\\??\\QuenDeviceIo");
-        IoDeleteSymbolicLink(&link);
-        IoDeleteDevice(device_);
-        ObDereferenceObject(driver_);
+        device_.reset(); // before the machine's checks
         Win32Test::TearDown();
     }
 
@@ -105,16 +85,36 @@ protected:
     // The request the device holds, completed by the device as its hardware would.
     void CompleteHeld(ULONG value)
     {
-        PIRP irp = static_cast<Held *>(device_->DeviceExtension)->irp;
+        PIRP irp = device_->Extension<Held>().irp;
         ASSERT_NE(nullptr, irp);
         ASSERT_NE(nullptr, IoSetCancelRoutine(irp, nullptr));
-        static_cast<Held *>(device_->DeviceExtension)->irp = nullptr;
+        device_->Extension<Held>().irp = nullptr;
         *static_cast<ULONG *>(irp->AssociatedIrp.SystemBuffer) = value;
         Complete(irp, STATUS_SUCCESS, sizeof(ULONG));
     }
 
-    PDRIVER_OBJECT driver_ = nullptr;
-    PDEVICE_OBJECT device_ = nullptr;
+    // An overlapped request the device holds pending, on a handle of its own.
+    struct HeldRequest {
+        HANDLE device = INVALID_HANDLE_VALUE;
+        OVERLAPPED overlapped = {};
+        ULONG value = 0;
+        ~HeldRequest()
+        {
+            CloseHandle(overlapped.hEvent);
+            CloseHandle(device);
+        }
+    };
+    void Hold(HeldRequest *held)
+    {
+        held->device = OpenDevice(FILE_FLAG_OVERLAPPED);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held->device);
+        held->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        EXPECT_FALSE(DeviceIoControl(held->device, kHold, nullptr, 0, &held->value,
+                                     sizeof held->value, nullptr, &held->overlapped));
+        EXPECT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
+    }
+
+    std::unique_ptr<NamedTestDevice> device_;
 };
 
 TEST_F(DeviceIo, DeviceNamesOpenAndUnknownNamesFail)
@@ -172,47 +172,32 @@ TEST_F(DeviceIo, SynchronousRequestsReturnTheirDataAndWarnings)
 
 TEST_F(DeviceIo, PendingOverlappedRequestCompletesToItsEvent)
 {
-    HANDLE device = OpenDevice(FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(INVALID_HANDLE_VALUE, device);
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ULONG value = 0;
+    HeldRequest held;
+    ASSERT_NO_FATAL_FAILURE(Hold(&held));
     DWORD bytes = 0;
-    EXPECT_FALSE(
-        DeviceIoControl(device, kHold, nullptr, 0, &value, sizeof value, nullptr, &overlapped));
-    EXPECT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
-    EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &bytes, FALSE));
+    EXPECT_FALSE(GetOverlappedResult(held.device, &held.overlapped, &bytes, FALSE));
     EXPECT_EQ(DWORD(ERROR_IO_INCOMPLETE), GetLastError());
-    EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(overlapped.hEvent, 10));
+    EXPECT_EQ(DWORD(WAIT_TIMEOUT), WaitForSingleObject(held.overlapped.hEvent, 10));
 
     CompleteHeld(kValue);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 0));
-    EXPECT_TRUE(GetOverlappedResult(device, &overlapped, &bytes, FALSE));
-    EXPECT_EQ(sizeof value, bytes);
-    EXPECT_EQ(kValue, value);
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(device);
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held.overlapped.hEvent, 0));
+    EXPECT_TRUE(GetOverlappedResult(held.device, &held.overlapped, &bytes, FALSE));
+    EXPECT_EQ(sizeof held.value, bytes);
+    EXPECT_EQ(kValue, held.value);
 }
 
 TEST_F(DeviceIo, CancelledRequestEndsAborted)
 {
-    HANDLE device = OpenDevice(FILE_FLAG_OVERLAPPED);
-    ASSERT_NE(INVALID_HANDLE_VALUE, device);
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    ULONG value = 0;
-    DWORD bytes = 0;
-    EXPECT_FALSE(
-        DeviceIoControl(device, kHold, nullptr, 0, &value, sizeof value, nullptr, &overlapped));
+    HeldRequest held;
+    ASSERT_NO_FATAL_FAILURE(Hold(&held));
     OVERLAPPED other = {};
-    EXPECT_FALSE(CancelIoEx(device, &other)) << "not a request of this handle";
+    EXPECT_FALSE(CancelIoEx(held.device, &other)) << "not a request of this handle";
     EXPECT_EQ(DWORD(ERROR_NOT_FOUND), GetLastError());
-    EXPECT_TRUE(CancelIoEx(device, &overlapped));
-    EXPECT_FALSE(GetOverlappedResult(device, &overlapped, &bytes, TRUE));
+    EXPECT_TRUE(CancelIoEx(held.device, &held.overlapped));
+    DWORD bytes = 7;
+    EXPECT_FALSE(GetOverlappedResult(held.device, &held.overlapped, &bytes, TRUE));
     EXPECT_EQ(DWORD(ERROR_OPERATION_ABORTED), GetLastError());
     EXPECT_EQ(0u, bytes);
-    CloseHandle(overlapped.hEvent);
-    CloseHandle(device);
 }
 
 } // namespace
