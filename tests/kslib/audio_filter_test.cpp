@@ -139,6 +139,42 @@ TEST_F(AudioFilter, CapturePinWalksItsStatesAndItsPositionMoves)
     EXPECT_EQ("capture state 0", events.back());
 }
 
+// The stream headers a user process writes are the driver's to read: the data they point at
+// reaches the device.
+TEST_F(AudioFilter, RenderPinPlaysWhatAUserProcessWrites)
+{
+    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+    ASSERT_NE(nullptr, filter);
+    WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
+    CKsAudPin *pin = filter->OpenRenderPinFor(&format);
+    ASSERT_NE(nullptr, pin);
+    std::vector<UCHAR> data(format.nAvgBytesPerSec / 100); // 10 ms
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = UCHAR(i % 251 + 1);
+    KSSTREAM_HEADER header = {};
+    header.Size = sizeof header;
+    header.FrameExtent = ULONG(data.size());
+    header.DataUsed = ULONG(data.size());
+    header.Data = data.data();
+    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_PAUSE)); // a stopped pin takes no data
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    EXPECT_FALSE(DeviceIoControl(pin->Handle(), IOCTL_KS_WRITE_STREAM, nullptr, 0, &header,
+                                 sizeof header, nullptr, &overlapped));
+    ASSERT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
+    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_RUN));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 1000));
+    DWORD bytes = 0;
+    EXPECT_TRUE(GetOverlappedResult(pin->Handle(), &overlapped, &bytes, FALSE));
+    CloseHandle(overlapped.hEvent);
+    Sleep(100); // taken into the stream's buffer; now played
+    EXPECT_EQ(S_OK, pin->ClosePin());
+    std::lock_guard<std::mutex> guard(log_.lock);
+    auto first = std::find(log_.played.begin(), log_.played.end(), UCHAR(1));
+    ASSERT_GE(size_t(log_.played.end() - first), data.size());
+    EXPECT_TRUE(std::equal(data.begin(), data.end(), first));
+}
+
 TEST_F(AudioFilter, VolumeAndMuteAreSetThroughTheirNodes)
 {
     std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
