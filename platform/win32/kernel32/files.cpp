@@ -31,22 +31,6 @@ bool ObjectNameOf(const std::u16string &path, std::u16string *name)
     return true;
 }
 
-// The device a name leads to through its links, referenced, with the rest of the name.
-NTSTATUS FindDevice(host::Machine &machine, const std::u16string &name, PDEVICE_OBJECT *device,
-                    std::u16string *rest)
-{
-    host::IoManager &io = machine.Io();
-    std::lock_guard<std::mutex> guard(io.DeviceTreeLock());
-    *device = io.DeviceByPathLocked(io.ResolveLinksLocked(name), rest);
-    if (*device == nullptr)
-        return STATUS_OBJECT_NAME_NOT_FOUND;
-    // A device that is exclusive admits one open file at a time.
-    if (((*device)->Flags & DO_EXCLUSIVE) && io.OpenFiles(*device) != 0)
-        return STATUS_ACCESS_DENIED;
-    ObReferenceObject(*device);
-    return STATUS_SUCCESS;
-}
-
 } // namespace
 
 extern "C" {
@@ -71,7 +55,7 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSE
     }
     PDEVICE_OBJECT device;
     std::u16string rest;
-    NTSTATUS status = FindDevice(caller.machine, name, &device, &rest);
+    NTSTATUS status = host::ReferenceDeviceByName(caller.machine.Io(), name, &device, &rest);
     if (!NT_SUCCESS(status)) {
         SetLastErrorFromStatus(status);
         return INVALID_HANDLE_VALUE;
