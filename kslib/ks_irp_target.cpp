@@ -79,7 +79,8 @@ HRESULT CKsIrpTarget::IssueIoctl(HANDLE handle, ULONG controlCode, PVOID input, 
         }
     }
     if (error == ERROR_SUCCESS) {
-        bytes = transferred;
+        // A driver's count is passed on as it gave it; no more than the buffer holds is data.
+        bytes = transferred < outputSize ? transferred : outputSize;
     } else if (IsMoreData(error) && controlCode == IOCTL_KS_PROPERTY && outputSize == 0) {
         bytes = transferred; // a size query: the size needed
     } else {

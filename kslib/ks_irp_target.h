@@ -20,7 +20,7 @@ public:
 
     // DeviceIoControl on `handle`, waited for. A size query (IOCTL_KS_PROPERTY without output
     // buffer) answered with "more data" succeeds and reports the size needed in *bytesReturned;
-    // every failure reports 0 bytes.
+    // every failure reports 0 bytes, and a success no more than the output buffer holds.
     HRESULT IssueIoctl(HANDLE handle, ULONG controlCode, PVOID input, ULONG inputSize, PVOID output,
                        ULONG outputSize, PULONG bytesReturned);
 

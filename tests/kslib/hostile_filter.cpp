@@ -47,6 +47,7 @@ NTSTATUS Control(PDEVICE_OBJECT device, PIRP irp)
     } else if (reply != nullptr) {
         information = std::min<size_t>(reply->size(), parameters.OutputBufferLength);
         std::memcpy(irp->UserBuffer, reply->data(), information);
+        information += replies.overstated;
         status = STATUS_SUCCESS;
     }
     irp->IoStatus.Status = status;

@@ -17,6 +17,7 @@ namespace kslib_tests {
 struct HostileReplies {
     std::map<ULONG, std::vector<UCHAR>> pin; // KSPROPSETID_Pin, by property id
     std::vector<UCHAR> nodes;                // KSPROPERTY_TOPOLOGY_NODES
+    ULONG overstated = 0; // claimed beyond the bytes written, on every answer with data
 };
 
 constexpr WCHAR kHostilePath[] = L"\\\\.\\QuenHostile";

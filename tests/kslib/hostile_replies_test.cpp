@@ -106,6 +106,20 @@ TEST_F(HostileReplies, OddSizedLastRangeIsKeptWithinTheReply)
     EXPECT_EQ(1u, static_cast<CKsAudPin *>(filter->RenderSinkPins()[0])->AudioRanges().Count());
 }
 
+TEST_F(HostileReplies, ByteCountsBeyondTheBufferAreNotTrusted)
+{
+    // Every list claims more than the buffer, and its header agrees with the claim.
+    kslib_tests::HostileReplies replies = WellFormedReplies();
+    replies.overstated = 4096;
+    for (auto &reply : replies.pin)
+        if (reply.first == KSPROPERTY_PIN_DATARANGES || reply.first == KSPROPERTY_PIN_INTERFACES ||
+            reply.first == KSPROPERTY_PIN_MEDIUMS)
+            reinterpret_cast<KSMULTIPLE_ITEM *>(reply.second.data())->Size += 4096;
+    std::unique_ptr<CKsAudFilter2> filter = OpenWith(replies);
+    EXPECT_EQ(E_FAIL, listed_);
+    EXPECT_EQ(0u, filter->Pins().Count());
+}
+
 TEST_F(HostileReplies, NodeListWithCountBeyondItsSizeIsRefused)
 {
     kslib_tests::HostileReplies replies = WellFormedReplies();
