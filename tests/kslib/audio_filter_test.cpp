@@ -106,10 +106,8 @@ TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
 
 TEST_F(AudioFilter, CapturePinWalksItsStatesAndItsPositionMoves)
 {
-    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
-    ASSERT_NE(nullptr, filter);
-    WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
-    CKsAudPin *pin = filter->OpenCapturePinFor(&format);
+    std::unique_ptr<CKsAudFilter2> filter;
+    CKsAudPin *pin = OpenStreamPin(&filter, true);
     ASSERT_NE(nullptr, pin);
     EXPECT_TRUE(CKsIrpTarget::IsValidHandle(pin->Handle()));
     for (KSSTATE state : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
@@ -130,7 +128,7 @@ TEST_F(AudioFilter, CapturePinWalksItsStatesAndItsPositionMoves)
     CKsAudFilter2 other(filter->DevicePath(), &status);
     ASSERT_EQ(S_OK, other.OpenFilter());
     ASSERT_EQ(S_OK, other.ListPins());
-    EXPECT_EQ(nullptr, other.OpenCapturePinFor(&format));
+    EXPECT_EQ(nullptr, other.OpenCapturePinFor(pin->CurrentFormat()));
 
     EXPECT_EQ(S_OK, pin->ClosePin());
     EXPECT_FALSE(CKsIrpTarget::IsValidHandle(pin->Handle()));
@@ -143,12 +141,10 @@ TEST_F(AudioFilter, CapturePinWalksItsStatesAndItsPositionMoves)
 // reaches the device.
 TEST_F(AudioFilter, RenderPinPlaysWhatAUserProcessWrites)
 {
-    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
-    ASSERT_NE(nullptr, filter);
-    WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
-    CKsAudPin *pin = filter->OpenRenderPinFor(&format);
+    std::unique_ptr<CKsAudFilter2> filter;
+    CKsAudPin *pin = OpenStreamPin(&filter, false);
     ASSERT_NE(nullptr, pin);
-    std::vector<UCHAR> data(format.nAvgBytesPerSec / 100); // 10 ms
+    std::vector<UCHAR> data(pin->CurrentFormat()->nAvgBytesPerSec / 100); // 10 ms
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = UCHAR(i % 251 + 1);
     KSSTREAM_HEADER header = {};
@@ -236,10 +232,8 @@ TEST_F(AudioFilter, PinLeftOpenByAKilledProcessIsClosedAndItsStreamStopped)
     EXPECT_EQ("render state 0", log_.TakeEvents().back());
 
     // The pin's one instance is free again.
-    std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
-    ASSERT_NE(nullptr, filter);
-    WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
-    EXPECT_NE(nullptr, filter->OpenRenderPinFor(&format));
+    std::unique_ptr<CKsAudFilter2> filter;
+    EXPECT_NE(nullptr, OpenStreamPin(&filter, false));
 }
 
 TEST_F(AudioFilter, DeviceReportShowsTheFilterAsUserModeSeesIt)

@@ -79,6 +79,20 @@ protected:
         return filter;
     }
 
+    // The device's filter with its render or capture pin made for 48 kHz 16-bit stereo; null if
+    // the pin cannot be made.
+    CKsAudPin *OpenStreamPin(std::unique_ptr<CKsAudFilter2> *filter, bool capture)
+    {
+        *filter = OpenFilter();
+        if (*filter == nullptr)
+            return nullptr;
+        WAVEFORMATEX format = Pcm(2, portcls_tests::kMaxRate, 16);
+        CKsAudPin *pin =
+            capture ? (*filter)->OpenCapturePinFor(&format) : (*filter)->OpenRenderPinFor(&format);
+        EXPECT_NE(nullptr, pin);
+        return pin;
+    }
+
     // The emulated bus has no composite-device parent, so the device carries its own ids rather
     // than those of its interface 0; the test gives it the id that parent would.
     void GiveInterfaceZeroId()
