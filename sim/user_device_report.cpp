@@ -94,10 +94,13 @@ unsigned PrintUserModeDevices(std::FILE *out)
             continue;
         }
         WCHAR instanceId[MAX_DEVICE_ID_LEN] = {};
-        SetupDiGetDeviceInstanceIdW(set, &device, instanceId, MAX_DEVICE_ID_LEN, nullptr);
+        const std::string instance =
+            SetupDiGetDeviceInstanceIdW(set, &device, instanceId, MAX_DEVICE_ID_LEN, nullptr)
+                ? Narrow(instanceId)
+                : "unknown (error " + std::to_string(GetLastError()) + ")";
         ReportLine(out, 0, "%s", Narrow(detail->DevicePath).c_str());
         ReportLine(out, 1, "device: \"%s\", instance %s",
-                   DeviceText(set, &device, SPDRP_DEVICEDESC).c_str(), Narrow(instanceId).c_str());
+                   DeviceText(set, &device, SPDRP_DEVICEDESC).c_str(), instance.c_str());
         ReportLine(out, 1, "hardware ids: %s", DeviceText(set, &device, SPDRP_HARDWAREID).c_str());
         PrintFilter(out, detail->DevicePath);
     }
