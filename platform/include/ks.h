@@ -5,6 +5,7 @@
 // initialisers (STATICGUIDOF), and <name>, the GUID object.
 #pragma once
 
+#include "devioctl.h"
 #include "ntdef.h"
 
 #ifndef SIZEOF_ARRAY

@@ -167,8 +167,12 @@ void AbandonMutantsLocked(PKTHREAD thread)
     while (!IsListEmpty(&thread->ownedMutants)) {
         PKMUTANT mutant =
             CONTAINING_RECORD(RemoveHeadList(&thread->ownedMutants), KMUTANT, MutantListEntry);
-        thread->machine->Checks().Report(
-            VerifierCheck::Thread, "thread '" + thread->name + "' terminated while owning a mutex");
+        // A kernel mutex (KeInitializeMutex disables APCs) held at thread exit is a bug check on
+        // Windows; a user-mode mutex is simply abandoned.
+        if (mutant->ApcDisable != 0)
+            thread->machine->Checks().Report(VerifierCheck::Thread,
+                                             "thread '" + thread->name +
+                                                 "' terminated while owning a mutex");
         mutant->OwnerThread = nullptr;
         mutant->Abandoned = TRUE;
         mutant->Header.SignalState = 1;
@@ -185,6 +189,15 @@ ULONGLONG DeadlineFromDueTime(Machine &, LONGLONG dueTime, ULONGLONG now)
 }
 
 LONGLONG BootSystemTime() { return kBootSystemTime; }
+
+void RequestThreadTermination(PKTHREAD thread)
+{
+    Machine &machine = *thread->machine;
+    std::lock_guard<std::mutex> guard(machine.Clock().DispatcherLock());
+    thread->terminationPending = true;
+    if (thread->waiting && thread->waitMode == UserMode)
+        machine.Clock().WakeLocked(thread, STATUS_THREAD_IS_TERMINATING);
+}
 
 } // namespace host
 
@@ -325,7 +338,7 @@ LONG KeReadStateMutex(PRKMUTEX Mutex)
 }
 
 NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitType, KWAIT_REASON,
-                                  KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Timeout,
+                                  KPROCESSOR_MODE WaitMode, BOOLEAN, PLARGE_INTEGER Timeout,
                                   PKWAIT_BLOCK WaitBlockArray)
 {
     PKTHREAD thread = CurrentThread("KeWaitForMultipleObjects");
@@ -354,6 +367,8 @@ NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitTyp
     }
 
     std::unique_lock<std::mutex> held(machine.Clock().DispatcherLock());
+    if (WaitMode == UserMode && thread->terminationPending)
+        return STATUS_THREAD_IS_TERMINATING;
     NTSTATUS status;
     if (host::TrySatisfy(thread, objects, Count, WaitType, &status))
         return status;
@@ -374,6 +389,7 @@ NTSTATUS KeWaitForMultipleObjects(ULONG Count, PVOID Object[], WAIT_TYPE WaitTyp
     thread->waitBlocks = blocks;
     thread->waitCount = Count;
     thread->waitType = WaitType;
+    thread->waitMode = WaitMode;
     return machine.Clock().BlockLocked(held, thread, Timeout != nullptr, deadline);
 }
 
@@ -385,20 +401,23 @@ NTSTATUS KeWaitForSingleObject(PVOID Object, KWAIT_REASON WaitReason, KPROCESSOR
                                     nullptr);
 }
 
-NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE, BOOLEAN, PLARGE_INTEGER Interval)
+NTSTATUS KeDelayExecutionThread(KPROCESSOR_MODE WaitMode, BOOLEAN, PLARGE_INTEGER Interval)
 {
     PKTHREAD thread = CurrentThread("KeDelayExecutionThread");
     Machine &machine = *thread->machine;
     host::CheckWaitIrql(thread, "KeDelayExecutionThread", Interval->QuadPart != 0);
+    std::unique_lock<std::mutex> held(machine.Clock().DispatcherLock());
+    if (WaitMode == UserMode && thread->terminationPending)
+        return STATUS_THREAD_IS_TERMINATING;
     if (Interval->QuadPart == 0)
         return STATUS_SUCCESS;
-    std::unique_lock<std::mutex> held(machine.Clock().DispatcherLock());
     ULONGLONG now = machine.Clock().NowLocked();
     ULONGLONG deadline = host::DeadlineFromDueTime(machine, Interval->QuadPart, now);
     thread->waitCount = 0;
     thread->waitType = WaitAny;
-    machine.Clock().BlockLocked(held, thread, true, deadline);
-    return STATUS_SUCCESS;
+    thread->waitMode = WaitMode;
+    NTSTATUS status = machine.Clock().BlockLocked(held, thread, true, deadline);
+    return status == STATUS_THREAD_IS_TERMINATING ? status : STATUS_SUCCESS;
 }
 
 void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, ULONG_PTR P4)

@@ -46,7 +46,10 @@ ThreadAttachment::ThreadAttachment(Machine &machine, const std::string &name, bo
     thread_->foreground = foreground;
     {
         std::lock_guard<std::mutex> guard(machine.Clock().DispatcherLock());
-        machine.Clock().AddRunnableLocked();
+        // An attachment made on top of another (a process's rundown, a test thread acting in a
+        // user process) runs in its place: the one beneath does not run meanwhile.
+        if (previous_ == nullptr || previous_->machine != &machine)
+            machine.Clock().AddRunnableLocked();
     }
     currentThread = thread_;
 }
@@ -63,6 +66,8 @@ ThreadAttachment::~ThreadAttachment()
         thread_->terminated = true;
         thread_->Header.SignalState = 1;
         SatisfyWaitersLocked(&thread_->Header);
+        if (previous_ != nullptr && previous_->machine == &machine)
+            machine.Clock().AddRunnableLocked();
         machine.Clock().RemoveRunnableLocked(thread_);
     }
     currentThread = previous_;

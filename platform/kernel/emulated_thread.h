@@ -26,12 +26,16 @@ struct _KTHREAD {
     bool foreground = false;
     bool terminated = false;
     NTSTATUS exitStatus = STATUS_SUCCESS;
+    // Termination of a user thread (its process ends): set under the dispatcher lock; every wait
+    // the thread makes in user mode from then on returns STATUS_THREAD_IS_TERMINATING.
+    bool terminationPending = false;
 
     // Wait state, guarded by the scheduler's dispatcher lock.
     std::condition_variable wake;
     bool waiting = false;
     NTSTATUS waitStatus = STATUS_SUCCESS;
     WAIT_TYPE waitType = WaitAny;
+    KPROCESSOR_MODE waitMode = KernelMode;
     ULONG waitCount = 0;
     PKWAIT_BLOCK waitBlocks = nullptr;
     KWAIT_BLOCK ownWaitBlocks[THREAD_WAIT_OBJECTS] = {};
@@ -59,6 +63,16 @@ PKTHREAD CurrentThreadOrNull();
 PKTHREAD CurrentThread(const char *entryPoint);
 // Binds the calling host thread to an emulated thread (system-thread start-up).
 void SetCurrentThread(PKTHREAD thread);
+
+// Thrown to end an emulated thread from inside it (PsTerminateSystemThread, ExitThread, a user
+// thread whose process ends); caught by the thread's start-up frame.
+struct ThreadExit {
+    NTSTATUS status;
+};
+
+// Asks a user thread to end: its user-mode waits return STATUS_THREAD_IS_TERMINATING from now on,
+// a wait it is parked in included. Kernel-mode waits are not interrupted, as on Windows.
+void RequestThreadTermination(PKTHREAD thread);
 
 // Attaches the calling host thread to a machine for its lifetime (a test's own thread, a
 // simulated user thread, a device model's thread).

@@ -7,7 +7,17 @@
 
 #include <wdm.h>
 
+#include <string>
+
 namespace host {
+
+class IoManager;
+
+// The device an object name leads to through its symbolic links, referenced, and the rest of
+// the name after the device's own; STATUS_OBJECT_NAME_NOT_FOUND, or STATUS_ACCESS_DENIED for an
+// exclusive device that already has an open file.
+NTSTATUS ReferenceDeviceByName(IoManager &io, const std::u16string &name, PDEVICE_OBJECT *device,
+                               std::u16string *rest);
 
 // Opens `device` (for a relative open: the related file's device) with the remaining name, which
 // reaches the driver in FILE_OBJECT.FileName byte for byte (it may hold binary create parameters

@@ -114,6 +114,15 @@ const std::u16string &DeviceNameOf(PDEVICE_OBJECT device);
 // releases the system buffer and MDLs, fills the caller's status block, frees the IRP and
 // signals the caller's event.
 void CompleteIrpToThread(IoManager &io, PIRP irp, CCHAR priorityBoost);
+// Sets up the buffers of an I/O control request by its transfer method (a system buffer, an MDL
+// locked for `mode`, or the caller's addresses), with the parameters in the next stack location
+// already filled; false if out of memory.
+bool SetUpControlBuffers(IoManager &io, PIRP irp, ULONG controlCode, PVOID input,
+                         ULONG inputLength, PVOID output, ULONG outputLength,
+                         KPROCESSOR_MODE mode);
+// A completed buffered request with output: its system buffer's Information bytes go to the
+// caller's buffer (a count beyond that buffer is reported and cut).
+void CopyBufferedOutput(IoManager &io, PIRP irp);
 // Releases what the I/O manager allocated for a thread's request: the system buffer
 // (IRP_DEALLOCATE_BUFFER) and the MDL chain.
 void ReleaseIrpBuffers(IoManager &io, PIRP irp, KIRQL irql);

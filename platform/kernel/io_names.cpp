@@ -1,11 +1,28 @@
 // Names that lead to devices: symbolic links (IoCreateSymbolicLink, as device interfaces and
-// DOS names make them) and ZwCreateFile, which follows a name through its links to a named
-// device, or opens relative to an open file (RootDirectory), and hands back a handle.
+// DOS names make them), the device a name leads to, and ZwCreateFile, which follows a name through
+// its links to a named device, or opens relative to an open file (RootDirectory), and hands back a
+// handle.
 #include "io_file.h"
 #include "io_manager.h"
 #include "machine.h"
 #include "passive_level.h"
 #include "wide_string.h"
+
+NTSTATUS host::ReferenceDeviceByName(IoManager &io, const std::u16string &name,
+                                     PDEVICE_OBJECT *device, std::u16string *rest)
+{
+    std::lock_guard<std::mutex> guard(io.DeviceTreeLock());
+    *device = io.DeviceByPathLocked(io.ResolveLinksLocked(name), rest);
+    if (*device == nullptr)
+        return STATUS_OBJECT_NAME_NOT_FOUND;
+    // An exclusive device admits one open file at a time.
+    if (((*device)->Flags & DO_EXCLUSIVE) && io.OpenFiles(*device) != 0) {
+        *device = nullptr;
+        return STATUS_ACCESS_DENIED;
+    }
+    ObReferenceObject(*device);
+    return STATUS_SUCCESS;
+}
 
 extern "C" {
 
@@ -64,12 +81,10 @@ NTSTATUS ZwCreateFile(PHANDLE FileHandle, ACCESS_MASK DesiredAccess,
         device = related->DeviceObject;
         ObReferenceObject(device);
     } else {
-        std::lock_guard<std::mutex> guard(io.DeviceTreeLock());
-        device = io.DeviceByPathLocked(
-            io.ResolveLinksLocked(host::ToU16(*ObjectAttributes->ObjectName)), &rest);
-        if (device == nullptr)
-            return STATUS_OBJECT_NAME_NOT_FOUND;
-        ObReferenceObject(device);
+        NTSTATUS status = host::ReferenceDeviceByName(
+            io, host::ToU16(*ObjectAttributes->ObjectName), &device, &rest);
+        if (!NT_SUCCESS(status))
+            return status;
     }
 
     PFILE_OBJECT file = nullptr;

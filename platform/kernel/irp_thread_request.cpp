@@ -29,23 +29,30 @@ void ReleaseIrpBuffers(IoManager &io, PIRP irp, KIRQL irql)
     }
 }
 
+void CopyBufferedOutput(IoManager &io, PIRP irp)
+{
+    if (!(irp->Flags & IRP_BUFFERED_IO) || !(irp->Flags & IRP_INPUT_OPERATION) ||
+        NT_ERROR(irp->IoStatus.Status) || irp->UserBuffer == nullptr)
+        return;
+    IrpTracker::Record record;
+    io.Irps().Find(irp, &record);
+    ULONG_PTR bytes = irp->IoStatus.Information;
+    if (bytes > record.bufferedOutputLength) {
+        io.Report(VerifierCheck::Irp,
+                  "IRP %p completed with Information %llu, beyond its %lu-byte output buffer",
+                  static_cast<void *>(irp), static_cast<unsigned long long>(bytes),
+                  static_cast<unsigned long>(record.bufferedOutputLength));
+        bytes = record.bufferedOutputLength;
+    }
+    std::memcpy(irp->UserBuffer, irp->AssociatedIrp.SystemBuffer, bytes);
+}
+
 void CompleteIrpToThread(IoManager &io, PIRP irp, CCHAR priorityBoost)
 {
     KIRQL irql = KeGetCurrentIrql();
     IrpTracker::Record record;
     io.Irps().Find(irp, &record);
-    if ((irp->Flags & IRP_BUFFERED_IO) && (irp->Flags & IRP_INPUT_OPERATION) &&
-        !NT_ERROR(irp->IoStatus.Status) && irp->UserBuffer != nullptr) {
-        ULONG_PTR bytes = irp->IoStatus.Information;
-        if (bytes > record.bufferedOutputLength) {
-            io.Report(VerifierCheck::Irp,
-                      "IRP %p completed with Information %llu, beyond its %lu-byte output buffer",
-                      static_cast<void *>(irp), static_cast<unsigned long long>(bytes),
-                      static_cast<unsigned long>(record.bufferedOutputLength));
-            bytes = record.bufferedOutputLength;
-        }
-        std::memcpy(irp->UserBuffer, irp->AssociatedIrp.SystemBuffer, bytes);
-    }
+    CopyBufferedOutput(io, irp);
     IO_STATUS_BLOCK status = irp->IoStatus;
     PIO_STATUS_BLOCK statusBlock = irp->UserIosb;
     PKEVENT event = irp->UserEvent;
@@ -81,9 +88,11 @@ bool BufferInput(host::IoManager &io, PIRP irp, PVOID input, ULONG inputLength, 
     return true;
 }
 
-// Sets up the buffers of a control request by its transfer method; false if out of memory.
-bool SetUpBuffers(host::IoManager &io, PIRP irp, ULONG controlCode, PVOID input, ULONG inputLength,
-                  PVOID output, ULONG outputLength)
+} // namespace
+
+bool host::SetUpControlBuffers(IoManager &io, PIRP irp, ULONG controlCode, PVOID input,
+                               ULONG inputLength, PVOID output, ULONG outputLength,
+                               KPROCESSOR_MODE mode)
 {
     PIO_STACK_LOCATION location = IoGetNextIrpStackLocation(irp);
     switch (METHOD_FROM_CTL_CODE(controlCode)) {
@@ -107,7 +116,7 @@ bool SetUpBuffers(host::IoManager &io, PIRP irp, ULONG controlCode, PVOID input,
         PMDL mdl = IoAllocateMdl(output, outputLength, FALSE, FALSE, irp);
         if (mdl == nullptr)
             return false;
-        MmProbeAndLockPages(mdl, KernelMode,
+        MmProbeAndLockPages(mdl, mode,
                             METHOD_FROM_CTL_CODE(controlCode) == METHOD_IN_DIRECT ? IoReadAccess
                                                                                   : IoWriteAccess);
         return true;
@@ -118,8 +127,6 @@ bool SetUpBuffers(host::IoManager &io, PIRP irp, ULONG controlCode, PVOID input,
         return true;
     }
 }
-
-} // namespace
 
 extern "C" {
 
@@ -146,8 +153,8 @@ PIRP IoBuildDeviceIoControlRequest(ULONG IoControlCode, PDEVICE_OBJECT DeviceObj
     location->Parameters.DeviceIoControl.IoControlCode = IoControlCode;
     location->Parameters.DeviceIoControl.InputBufferLength = InputBufferLength;
     location->Parameters.DeviceIoControl.OutputBufferLength = OutputBufferLength;
-    if (!SetUpBuffers(io, irp, IoControlCode, InputBuffer, InputBufferLength, OutputBuffer,
-                      OutputBufferLength)) {
+    if (!host::SetUpControlBuffers(io, irp, IoControlCode, InputBuffer, InputBufferLength,
+                                   OutputBuffer, OutputBufferLength, KernelMode)) {
         host::ReleaseIrpBuffers(io, irp, irql);
         host::FreeIrpMemory(io, irp, irql);
         return nullptr;

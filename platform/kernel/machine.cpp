@@ -4,6 +4,7 @@
 #include "io_manager.h"
 #include "registry_store.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -35,24 +36,16 @@ void Machine::PowerOff()
     if (poweredOff_)
         return;
     poweredOff_ = true;
+    // User processes end first, while the machine still runs: their threads stop and their
+    // handles close (pins close) before the services (the PnP manager with its devices, user
+    // mode) and the I/O manager go.
+    EndAllProcesses();
     StopServices();
     io_->Shutdown();
     if (size_t timers = scheduler_->DropTimers())
         verifier_.Report(VerifierCheck::Usage,
                          std::to_string(timers) + " kernel timer(s) still set at teardown");
     StopServiceThreads();
-    for (;;) {
-        PKPROCESS process;
-        {
-            std::lock_guard<std::mutex> guard(processesLock_);
-            if (processes_.empty())
-                break;
-            process = processes_.front();
-            processes_.pop_front();
-        }
-        RunDownProcess(process);
-        ObfDereferenceObject(process);
-    }
     if (size_t open = system_->handles.Count())
         verifier_.Report(VerifierCheck::ObjectLeak,
                          std::to_string(open) + " kernel handle(s) still open at teardown:" +
@@ -120,9 +113,76 @@ void Machine::EndProcess(PKPROCESS process)
 {
     {
         std::lock_guard<std::mutex> guard(processesLock_);
-        processes_.remove(process);
+        bool listed = std::find(processes_.begin(), processes_.end(), process) != processes_.end();
+        // Already ended, or being ended (by its last thread, or by an earlier call).
+        if (!listed || !ending_.insert(process).second)
+            return;
     }
+    EndListedProcess(process);
+}
+
+void Machine::EndAllProcesses()
+{
+    for (;;) {
+        PKPROCESS process = nullptr;
+        bool endedHere = false;
+        {
+            std::lock_guard<std::mutex> guard(processesLock_);
+            if (processes_.empty())
+                return;
+            for (PKPROCESS candidate : processes_) {
+                if (ending_.insert(candidate).second) {
+                    process = candidate;
+                    endedHere = true;
+                    break;
+                }
+            }
+            if (!endedHere) {
+                process = processes_.front();
+                ObfReferenceObject(process);
+            }
+        }
+        if (endedHere) {
+            EndListedProcess(process);
+            continue;
+        }
+        // Another thread is ending it (its last thread, say): wait until that is done.
+        {
+            ThreadAttachment waiter(*this, "teardown", false);
+            KeWaitForSingleObject(process, Executive, KernelMode, FALSE, nullptr);
+        }
+        ObfDereferenceObject(process);
+    }
+}
+
+std::vector<MachineService *> Machine::ServicesSnapshot()
+{
+    std::lock_guard<std::mutex> guard(servicesLock_);
+    std::vector<MachineService *> list;
+    for (auto &entry : services_)
+        list.push_back(entry.second.get());
+    return list;
+}
+
+void Machine::EndListedProcess(PKPROCESS process)
+{
+    std::vector<MachineService *> services = ServicesSnapshot();
+    for (MachineService *service : services)
+        service->ProcessEnding(process);
     RunDownProcess(process);
+    for (MachineService *service : services)
+        service->ProcessEnded(process);
+    {
+        std::lock_guard<std::mutex> guard(processesLock_);
+        processes_.remove(process);
+        ending_.erase(process);
+    }
+    // Only now is the process over: whoever waits for it finds every part of it gone.
+    {
+        std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
+        process->Header.SignalState = 1;
+        SatisfyWaitersLocked(&process->Header);
+    }
     ObfDereferenceObject(process);
 }
 
@@ -136,9 +196,6 @@ void Machine::RunDownProcess(PKPROCESS process)
     }
     process->addressSpace.UnmapAll();
     process->ended = true;
-    std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
-    process->Header.SignalState = 1;
-    SatisfyWaitersLocked(&process->Header);
 }
 
 PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::function<void()> fn)

@@ -13,6 +13,7 @@
 #include <list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,11 +23,17 @@ namespace host {
 class RegistryStore;
 class IoManager;
 
-// A subsystem a machine owns beyond its kernel (the PnP manager, with the USB host controller).
-// The machine destroys its services, newest first, as it powers off, while the kernel still runs.
+// A subsystem a machine owns beyond its kernel (the PnP manager with the USB host controller,
+// user mode's Win32). The machine tells its services about every user process that ends, and
+// destroys them, newest first, as it powers off, after the last process has ended and while the
+// kernel still runs.
 class MachineService {
 public:
     virtual ~MachineService() = default;
+    // Before the process's handles are closed; its threads may still run.
+    virtual void ProcessEnding(PKPROCESS) {}
+    // After its handles are closed and its address space is gone.
+    virtual void ProcessEnded(PKPROCESS) {}
 };
 
 struct MachineOptions {
@@ -95,6 +102,12 @@ public:
 
 private:
     void RunDownProcess(PKPROCESS process);
+    // Ends a process this thread has marked as ending: services first, then its handles; then
+    // it leaves the list and is signalled.
+    void EndListedProcess(PKPROCESS process);
+    // Ends every process, waiting for those other threads are ending.
+    void EndAllProcesses();
+    std::vector<MachineService *> ServicesSnapshot();
     void StopServices();
     void StopServiceThreads();
     void ReportLeakedObjects();
@@ -113,7 +126,8 @@ private:
 
     PKPROCESS system_ = nullptr;
     std::mutex processesLock_;
-    std::list<PKPROCESS> processes_;
+    std::list<PKPROCESS> processes_; // until each has ended
+    std::set<PKPROCESS> ending_;     // those being ended
 
     std::mutex servicesLock_;
     std::vector<std::pair<std::string, std::unique_ptr<MachineService>>> services_;

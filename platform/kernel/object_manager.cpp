@@ -27,6 +27,14 @@ POBJECT_TYPE processTypePtr = &processType;
 POBJECT_TYPE fileTypePtr = &fileType;
 
 constexpr ULONG_PTR kKernelHandleBit = ULONG_PTR(1) << 63;
+// The low two bits of a handle value are free for the application's own use (tag bits, e.g. the
+// bit an OVERLAPPED event carries to keep a completion off its port); lookups ignore them.
+constexpr ULONG_PTR kHandleTagBits = 3;
+
+ULONG_PTR TableIndex(HANDLE handle)
+{
+    return reinterpret_cast<ULONG_PTR>(handle) & ~(kKernelHandleBit | kHandleTagBits);
+}
 
 host::Machine *MachineOf(host::ObjectHeader *header) { return header->machine; }
 
@@ -149,7 +157,7 @@ HANDLE HandleTable::Insert(PVOID body, ACCESS_MASK granted)
 
 NTSTATUS HandleTable::Reference(HANDLE handle, PVOID *body, ACCESS_MASK *granted)
 {
-    ULONG_PTR value = reinterpret_cast<ULONG_PTR>(handle) & ~kKernelHandleBit;
+    ULONG_PTR value = TableIndex(handle);
     std::lock_guard<std::mutex> guard(lock_);
     auto it = entries_.find(value);
     if (it == entries_.end())
@@ -162,7 +170,7 @@ NTSTATUS HandleTable::Reference(HANDLE handle, PVOID *body, ACCESS_MASK *granted
 
 NTSTATUS HandleTable::Close(HANDLE handle)
 {
-    ULONG_PTR value = reinterpret_cast<ULONG_PTR>(handle) & ~kKernelHandleBit;
+    ULONG_PTR value = TableIndex(handle);
     PVOID body;
     {
         std::lock_guard<std::mutex> guard(lock_);

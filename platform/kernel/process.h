@@ -15,6 +15,7 @@ struct _KPROCESS {
     ULONG id = 0;
     bool is32Bit = false;
     bool ended = false;
+    NTSTATUS exitStatus = STATUS_PENDING; // the exit code once the process ends (STILL_ACTIVE)
     host::HandleTable handles;
     host::UserAddressSpace addressSpace;
 

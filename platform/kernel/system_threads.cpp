@@ -3,10 +3,6 @@
 #include "machine.h"
 
 namespace host {
-// Thrown by PsTerminateSystemThread and caught by the thread's start-up frame.
-struct ThreadExit {
-    NTSTATUS status;
-};
 void RunThreadBody(const std::function<void()> &body, PKTHREAD thread);
 } // namespace host
 

@@ -17,6 +17,7 @@ const char *VerifierCheckName(VerifierCheck check)
     case VerifierCheck::Thread: return "thread";
     case VerifierCheck::Deadlock: return "deadlock";
     case VerifierCheck::Usage: return "usage";
+    case VerifierCheck::Unimplemented: return "not emulated";
     }
     return "?";
 }

@@ -10,16 +10,17 @@
 namespace host {
 
 enum class VerifierCheck {
-    Irql,       // an operation called at an IRQL where Windows forbids it
-    SpinLock,   // spin-lock acquire/release pairing
-    Pool,       // tags, double frees, paged pool at DISPATCH_LEVEL
-    PoolLeak,   // allocations outstanding at unload or teardown
-    Irp,        // IRP completed twice, freed while owned, leaked, bad stack use
-    ObjectLeak, // object references or handles not dropped
-    Dispatcher, // misuse of dispatcher objects (mutex not owned, semaphore limit, ...)
-    Thread,     // thread rules (terminating with a lock or mutex held, ...)
-    Deadlock,   // every emulated thread waits and nothing is due
-    Usage,      // an entry point called with arguments Windows rejects by bug check
+    Irql,          // an operation called at an IRQL where Windows forbids it
+    SpinLock,      // spin-lock acquire/release pairing
+    Pool,          // tags, double frees, paged pool at DISPATCH_LEVEL
+    PoolLeak,      // allocations outstanding at unload or teardown
+    Irp,           // IRP completed twice, freed while owned, leaked, bad stack use
+    ObjectLeak,    // object references or handles not dropped
+    Dispatcher,    // misuse of dispatcher objects (mutex not owned, semaphore limit, ...)
+    Thread,        // thread rules (terminating with a lock or mutex held, ...)
+    Deadlock,      // every emulated thread waits and nothing is due
+    Usage,         // an entry point called with arguments Windows rejects by bug check
+    Unimplemented, // a Windows entry point or behaviour the emulation does not provide
 };
 
 const char *VerifierCheckName(VerifierCheck check);

@@ -69,6 +69,8 @@ NTSTATUS InstallDeviceInstance(RegistryStore &registry, const DriverPackage &pac
     NTSTATUS status = registry.SetValue(key, u"HardwareID", REG_MULTI_SZ, MultiString(hardwareIds));
     if (NT_SUCCESS(status))
         status = registry.SetValue(key, u"CompatibleIDs", REG_MULTI_SZ, MultiString(compatibleIds));
+    if (NT_SUCCESS(status) && !package.description.empty())
+        status = registry.SetString(key, u"DeviceDesc", package.description);
     if (NT_SUCCESS(status))
         status = registry.SetString(key, u"Service", package.service);
     if (NT_SUCCESS(status))

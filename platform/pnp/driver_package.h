@@ -26,6 +26,7 @@ struct DriverPackage {
     std::u16string image;                    // the .sys file in System32\drivers
     PDRIVER_INITIALIZE entry;                // the image's DriverEntry (the host loads no files)
     std::vector<std::u16string> hardwareIds; // matched against hardware and compatible ids
+    std::u16string description;              // the model's name: the device's DeviceDesc
     std::u16string classGuid = u"{4d36e96c-e325-11ce-bfc1-08002be10318}"; // media
     std::vector<PackageRegistryValue> hardwareKeyValues;
     std::vector<PackageRegistryValue> machineValues;
@@ -37,8 +38,8 @@ std::u16string ServiceKeyPath(const std::u16string &service);
 // Writes the service key (ImagePath, Type, Start, ErrorControl) and the machine values.
 NTSTATUS InstallServiceKey(RegistryStore &registry, const DriverPackage &package);
 
-// Writes a device's Enum key (hardware and compatible ids, service, class) and the package's
-// values into its hardware key ("Device Parameters").
+// Writes a device's Enum key (hardware and compatible ids, description, service, class) and the
+// package's values into its hardware key ("Device Parameters").
 NTSTATUS InstallDeviceInstance(RegistryStore &registry, const DriverPackage &package,
                                const std::u16string &instanceId,
                                const std::vector<std::u16string> &hardwareIds,

@@ -1,13 +1,14 @@
 // The ks.sys calls a kernel-mode client of KS objects makes: KsCreatePin (a create request
 // relative to the filter's handle, naming the pin object type and carrying the connection and
 // its format) and KsSynchronousIoControlDevice.
+#include "pin_create_name.h"
+
 #include "kernel/machine.h"
 #include "kernel/passive_level.h"
 
 #include <wdm.h>
 #include <ks.h>
 
-#include <cstring>
 #include <vector>
 
 extern "C" {
@@ -18,24 +19,17 @@ NTSTATUS KsCreatePin(HANDLE FilterHandle, PKSPIN_CONNECT Connect, ACCESS_MASK De
     host::Machine &machine = host::EnterPassiveLevelCall("KsCreatePin");
     if (Connect == nullptr || ConnectionHandle == nullptr)
         return host::ReportBadPointer(machine, "KsCreatePin", "argument");
-    static const WCHAR kPin[] = KSSTRING_Pin;
-    const ULONG prefix = sizeof kPin; // the terminator's place holds the '\'
-    const ULONG parameters =
-        sizeof(KSPIN_CONNECT) + reinterpret_cast<PKSDATAFORMAT>(Connect + 1)->FormatSize;
-    if (prefix + parameters > MAXUSHORT)
-        return STATUS_INVALID_PARAMETER;
-    std::vector<WCHAR> name((prefix + parameters + 1) / sizeof(WCHAR));
-    std::memcpy(name.data(), kPin, prefix);
-    name[prefix / sizeof(WCHAR) - 1] = L'\\';
-    std::memcpy(reinterpret_cast<UCHAR *>(name.data()) + prefix, Connect, parameters);
+    std::vector<WCHAR> name;
     UNICODE_STRING objectName;
+    NTSTATUS status = host::PinCreateName(Connect, &name, &objectName.Length);
+    if (!NT_SUCCESS(status))
+        return status;
     objectName.Buffer = name.data();
-    objectName.Length = USHORT(prefix + parameters);
     objectName.MaximumLength = USHORT(name.size() * sizeof(WCHAR));
     OBJECT_ATTRIBUTES attributes;
     InitializeObjectAttributes(&attributes, &objectName, OBJ_KERNEL_HANDLE, FilterHandle, nullptr);
-    IO_STATUS_BLOCK status;
-    return ZwCreateFile(ConnectionHandle, DesiredAccess, &attributes, &status, nullptr,
+    IO_STATUS_BLOCK outcome;
+    return ZwCreateFile(ConnectionHandle, DesiredAccess, &attributes, &outcome, nullptr,
                         FILE_ATTRIBUTE_NORMAL, 0, FILE_OPEN, 0, nullptr, 0);
 }
 

@@ -7,6 +7,24 @@
 
 namespace host {
 
+namespace {
+
+// Whether the output buffer holds data for the driver: the stream headers of a stream request,
+// the value of a property set. A get's old output is not read.
+bool OutputCarriesInput(ULONG controlCode, const UCHAR *input, ULONG inputLength)
+{
+    if (controlCode == IOCTL_KS_WRITE_STREAM || controlCode == IOCTL_KS_READ_STREAM)
+        return true;
+    if (controlCode != IOCTL_KS_PROPERTY || inputLength < sizeof(KSPROPERTY))
+        return false;
+    KSPROPERTY property;
+    std::memcpy(&property, input, sizeof property); // the captured copy, read once
+    return (property.Flags & (KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_UNSERIALIZESET |
+                              KSPROPERTY_TYPE_UNSERIALIZERAW)) != 0;
+}
+
+} // namespace
+
 NTSTATUS CaptureKsRequest(PIRP irp, KsRequestBuffers *buffers)
 {
     PIO_STACK_LOCATION location = IoGetCurrentIrpStackLocation(irp);
@@ -29,10 +47,15 @@ NTSTATUS CaptureKsRequest(PIRP irp, KsRequestBuffers *buffers)
         ExAllocatePoolWithTag(NonPagedPoolNx, bytes != 0 ? bytes : 1, kSystemBufferTag));
     if (system == nullptr)
         return STATUS_INSUFFICIENT_RESOURCES;
-    // The caller's old output is not read. The I/O manager frees the buffer.
-    std::memset(system, 0, outputRoom);
+    // The I/O manager frees the buffer.
     if (buffers->inputLength != 0)
         std::memcpy(system + outputRoom, buffers->input, buffers->inputLength);
+    std::memset(system, 0, outputRoom);
+    if (OutputCarriesInput(location->Parameters.DeviceIoControl.IoControlCode,
+                           buffers->inputLength != 0 ? system + outputRoom : nullptr,
+                           buffers->inputLength) &&
+        buffers->outputLength != 0)
+        std::memcpy(system, buffers->output, buffers->outputLength);
     irp->AssociatedIrp.SystemBuffer = system;
     irp->Flags |= IRP_BUFFERED_IO | IRP_DEALLOCATE_BUFFER | IRP_INPUT_OPERATION;
     CurrentIo("CaptureKsRequest").Irps().SetBufferedOutputLength(irp, buffers->outputLength);

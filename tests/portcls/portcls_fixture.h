@@ -23,6 +23,7 @@ inline host::DriverPackage TestPackage()
     package.image = u"quen_test_wave.sys";
     package.entry = TestWaveDriverEntry;
     package.hardwareIds = {u"USB\\VID_2FC3&PID_D003"};
+    package.description = u"Quen Test Wave Device";
     package.hardwareKeyValues = {
         host::PackageRegistryValue::Dword(u"", u"DSDNativeModeSupported", 1)};
     package.machineValues = {host::PackageRegistryValue::Dword(

@@ -44,31 +44,7 @@ typedef ULONG DEVICE_TYPE;
 // ---------------------------------------------------------------------------------------------
 // I/O control codes
 
-#ifndef _DEVIOCTL_
-#define _DEVIOCTL_
-#define CTL_CODE(DeviceType, Function, Method, Access)                                             \
-    (((DeviceType) << 16) | ((Access) << 14) | ((Function) << 2) | (Method))
-#define DEVICE_TYPE_FROM_CTL_CODE(ctrlCode) (((ULONG)(ctrlCode & 0xffff0000)) >> 16)
-#define METHOD_FROM_CTL_CODE(ctrlCode) ((ULONG)(ctrlCode & 3))
-
-#define METHOD_BUFFERED 0
-#define METHOD_IN_DIRECT 1
-#define METHOD_OUT_DIRECT 2
-#define METHOD_NEITHER 3
-#define METHOD_DIRECT_TO_HARDWARE METHOD_IN_DIRECT
-#define METHOD_DIRECT_FROM_HARDWARE METHOD_OUT_DIRECT
-
-#define FILE_ANY_ACCESS 0
-#define FILE_SPECIAL_ACCESS (FILE_ANY_ACCESS)
-#define FILE_READ_ACCESS (0x0001)
-#define FILE_WRITE_ACCESS (0x0002)
-
-#define FILE_DEVICE_CONTROLLER 0x00000004
-#define FILE_DEVICE_SOUND 0x0000001d
-#define FILE_DEVICE_UNKNOWN 0x00000022
-#define FILE_DEVICE_BUS_EXTENDER 0x0000002a
-#define FILE_DEVICE_KS 0x0000002f
-#endif
+#include "../devioctl.h"
 
 #define IoGetFunctionCodeFromCtlCode(ControlCode) (((ULONG)((ControlCode)&0x00003FFC)) >> 2)
 
@@ -689,6 +665,9 @@ typedef struct _DRIVER_OBJECT {
     PDRIVER_UNLOAD DriverUnload;
     PDRIVER_DISPATCH MajorFunction[IRP_MJ_MAXIMUM_FUNCTION + 1];
 } DRIVER_OBJECT;
+
+// FILE_OBJECT.Flags
+#define FO_SYNCHRONOUS_IO 0x00000002 // opened for synchronous I/O (no FILE_FLAG_OVERLAPPED)
 
 typedef struct _FILE_OBJECT {
     CSHORT Type;

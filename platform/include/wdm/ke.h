@@ -2,6 +2,7 @@
 // DPCs, system threads, the performance counter and interlocked operations.
 #pragma once
 
+#include "../interlocked.h"
 #include "../ntstatus.h"
 
 #define PASSIVE_LEVEL 0
@@ -256,72 +257,4 @@ void KeBugCheckEx(ULONG BugCheckCode, ULONG_PTR P1, ULONG_PTR P2, ULONG_PTR P3, 
 
 } // extern "C"
 
-// ---------------------------------------------------------------------------------------------
-// Interlocked operations (compiler intrinsics on Windows)
-
-inline LONG InterlockedIncrement(volatile LONG *p)
-{
-    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedDecrement(volatile LONG *p)
-{
-    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedExchange(volatile LONG *p, LONG v)
-{
-    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedExchangeAdd(volatile LONG *p, LONG v)
-{
-    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedAdd(volatile LONG *p, LONG v)
-{
-    return __atomic_add_fetch(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedOr(volatile LONG *p, LONG v)
-{
-    return __atomic_fetch_or(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedAnd(volatile LONG *p, LONG v)
-{
-    return __atomic_fetch_and(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG InterlockedCompareExchange(volatile LONG *p, LONG exchange, LONG comparand)
-{
-    __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-    return comparand;
-}
-inline LONG64 InterlockedIncrement64(volatile LONG64 *p)
-{
-    return __atomic_add_fetch(p, 1, __ATOMIC_SEQ_CST);
-}
-inline LONG64 InterlockedDecrement64(volatile LONG64 *p)
-{
-    return __atomic_sub_fetch(p, 1, __ATOMIC_SEQ_CST);
-}
-inline LONG64 InterlockedExchange64(volatile LONG64 *p, LONG64 v)
-{
-    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG64 InterlockedExchangeAdd64(volatile LONG64 *p, LONG64 v)
-{
-    return __atomic_fetch_add(p, v, __ATOMIC_SEQ_CST);
-}
-inline LONG64 InterlockedCompareExchange64(volatile LONG64 *p, LONG64 exchange, LONG64 comparand)
-{
-    __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-    return comparand;
-}
-inline PVOID InterlockedExchangePointer(PVOID volatile *p, PVOID v)
-{
-    return __atomic_exchange_n(p, v, __ATOMIC_SEQ_CST);
-}
-inline PVOID InterlockedCompareExchangePointer(PVOID volatile *p, PVOID exchange, PVOID comparand)
-{
-    __atomic_compare_exchange_n(p, &comparand, exchange, false, __ATOMIC_SEQ_CST, __ATOMIC_SEQ_CST);
-    return comparand;
-}
-inline void KeMemoryBarrier() { __atomic_thread_fence(__ATOMIC_SEQ_CST); }
-#define MemoryBarrier KeMemoryBarrier
-#define YieldProcessor() __builtin_ia32_pause()
+inline void KeMemoryBarrier() { MemoryBarrier(); }
