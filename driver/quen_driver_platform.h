@@ -43,3 +43,7 @@ typedef WCHAR TCHAR;
 #include <stdunk.h>
 #include <ks.h>
 #include <ksmedia.h>
+
+// Port class has this since Windows XP; neither header set declares it.
+extern "C" NTSTATUS NTAPI PcGetPhysicalDeviceObject(PDEVICE_OBJECT DeviceObject,
+                                                    PDEVICE_OBJECT *PhysicalDeviceObject);
