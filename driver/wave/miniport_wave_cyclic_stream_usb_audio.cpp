@@ -3,6 +3,7 @@
 #include "wave/miniport_wave_cyclic_stream_usb_audio.h"
 
 #include "driver_trace.h"
+#include "usb/usb_cl.h"
 #include "wave/miniport_wave_cyclic_usb_audio.h"
 #include "wave/ring_position.h"
 
@@ -27,9 +28,9 @@ CMiniportWaveCyclicStreamUsbAudio::CMiniportWaveCyclicStreamUsbAudio(PUNKNOWN Un
     : CUnknown(UnknownOuter), State(KSSTATE_STOP), Miniport(nullptr), PinId(ULONG(-1)),
       Capture(FALSE), Initialised(FALSE), Format(), NotificationFrames(0), Buffer(nullptr),
       AllocatedSize(0), BufferBytes(0), Position(0), ReadPosition(0), WritePosition(0),
-      CaptureQueued(0), Event(nullptr), EventHandle(nullptr), OutputReadyFlag(0)
+      CaptureQueued(0), RenderPending(0), Event(nullptr), EventHandle(nullptr), OutputReadyFlag(0)
 {
-    KeInitializeSpinLock(&CaptureQueueLock);
+    KeInitializeSpinLock(&QueueLock);
 }
 
 CMiniportWaveCyclicStreamUsbAudio::~CMiniportWaveCyclicStreamUsbAudio()
@@ -189,9 +190,9 @@ STDMETHODIMP_(NTSTATUS) CMiniportWaveCyclicStreamUsbAudio::SetState(KSSTATE NewS
     case KSSTATE_PAUSE:
         if (from == KSSTATE_RUN) {
             KIRQL oldIrql;
-            KeAcquireSpinLock(&CaptureQueueLock, &oldIrql);
+            KeAcquireSpinLock(&QueueLock, &oldIrql);
             State = KSSTATE_PAUSE;
-            KeReleaseSpinLock(&CaptureQueueLock, oldIrql);
+            KeReleaseSpinLock(&QueueLock, oldIrql);
             adapter->PauseStream(Capture);
         } else {
             State = NewState;
@@ -223,9 +224,9 @@ NTSTATUS CMiniportWaveCyclicStreamUsbAudio::Run()
             return status;
         }
         KIRQL oldIrql;
-        KeAcquireSpinLock(&CaptureQueueLock, &oldIrql);
+        KeAcquireSpinLock(&QueueLock, &oldIrql);
         State = KSSTATE_RUN;
-        KeReleaseSpinLock(&CaptureQueueLock, oldIrql);
+        KeReleaseSpinLock(&QueueLock, oldIrql);
         return STATUS_SUCCESS;
     }
     // ASIO render: the host is asked for its first half; its output-ready lets the transfers
@@ -245,6 +246,7 @@ void CMiniportWaveCyclicStreamUsbAudio::ResetPositions()
     InterlockedExchange(&ReadPosition, 0);
     InterlockedExchange(&WritePosition, 0);
     CaptureQueued = 0;
+    RenderPending = 0;
 }
 
 // ---- Positions ----------------------------------------------------------------------------------
@@ -278,16 +280,35 @@ void CMiniportWaveCyclicStreamUsbAudio::SetEnginePosition(PUCHAR Pointer)
         QuenTrace(TRACE_LEVEL_ERROR, "position outside the cyclic buffer");
         return;
     }
-    const LONG offset = LONG(RingOffset(Buffer, AllocatedSize, Pointer));
-    InterlockedExchange(&Position, offset);
-    InterlockedExchange(Capture ? &WritePosition : &ReadPosition, offset);
+    const ULONG offset = RingOffset(Buffer, AllocatedSize, Pointer);
+    if (Capture) {
+        // The capture engine reports under its queue lock, which re-queueing takes inside ours.
+        InterlockedExchange(&Position, LONG(offset));
+        InterlockedExchange(&WritePosition, LONG(offset));
+        return;
+    }
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&QueueLock, &oldIrql);
+    const ULONG taken = RingDistance(ULONG(Position), offset, AllocatedSize);
+    RenderPending = taken < RenderPending ? RenderPending - taken : 0;
+    InterlockedExchange(&Position, LONG(offset));
+    InterlockedExchange(&ReadPosition, LONG(offset));
+    KeReleaseSpinLock(&QueueLock, oldIrql);
 }
 
 void CMiniportWaveCyclicStreamUsbAudio::AdvancePosition(ULONG Bytes)
 {
-    const LONG offset = LONG(RingAdvance(ULONG(Position), Bytes, AllocatedSize));
-    InterlockedExchange(&Position, offset);
-    InterlockedExchange(&ReadPosition, offset);
+    // Only silence in place of data that was not there moves the position: the port then sees
+    // the under-run and writes on from there. Data queued while the engine was already filling
+    // silence is still played from where it was written.
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&QueueLock, &oldIrql);
+    if (RenderPending == 0) {
+        const LONG offset = LONG(RingAdvance(ULONG(Position), Bytes, AllocatedSize));
+        InterlockedExchange(&Position, offset);
+        InterlockedExchange(&ReadPosition, offset);
+    }
+    KeReleaseSpinLock(&QueueLock, oldIrql);
 }
 
 void CMiniportWaveCyclicStreamUsbAudio::ClearRing()
@@ -339,10 +360,10 @@ void CMiniportWaveCyclicStreamUsbAudio::TimingNotification()
 void CMiniportWaveCyclicStreamUsbAudio::QueueCaptureRing()
 {
     KIRQL oldIrql;
-    KeAcquireSpinLock(&CaptureQueueLock, &oldIrql);
+    KeAcquireSpinLock(&QueueLock, &oldIrql);
     CaptureQueued = ULONG(Position);
     QueueRegion(CaptureQueued, AllocatedSize);
-    KeReleaseSpinLock(&CaptureQueueLock, oldIrql);
+    KeReleaseSpinLock(&QueueLock, oldIrql);
 }
 
 void CMiniportWaveCyclicStreamUsbAudio::RequeueCaptured()
@@ -350,13 +371,13 @@ void CMiniportWaveCyclicStreamUsbAudio::RequeueCaptured()
     // Under the lock with the state: a pause takes the queue back, and what is filled after it
     // waits for the ring to be handed over again at the next run.
     KIRQL oldIrql;
-    KeAcquireSpinLock(&CaptureQueueLock, &oldIrql);
+    KeAcquireSpinLock(&QueueLock, &oldIrql);
     const ULONG written = ULONG(Position);
     if (State == KSSTATE_RUN && written != CaptureQueued) {
         QueueRegion(CaptureQueued, RingDistance(CaptureQueued, written, AllocatedSize));
         CaptureQueued = written;
     }
-    KeReleaseSpinLock(&CaptureQueueLock, oldIrql);
+    KeReleaseSpinLock(&QueueLock, oldIrql);
 }
 
 void CMiniportWaveCyclicStreamUsbAudio::QueueRegion(ULONG Offset, ULONG Bytes)

@@ -96,7 +96,11 @@ private:
     volatile LONG WritePosition; // the next byte to write
     // Capture: the end of what has been handed to the engine.
     ULONG CaptureQueued;
-    KSPIN_LOCK CaptureQueueLock;
+    // Render: bytes queued that the engine has not taken yet. Silence the engine plays while
+    // some are pending came before them, and does not move the position past them.
+    ULONG RenderPending;
+    // The queued regions' bookkeeping against the engine's position reports.
+    KSPIN_LOCK QueueLock;
 
     CAsioDeviceBuffer AsioBuffer;
     PKEVENT Event; // referenced

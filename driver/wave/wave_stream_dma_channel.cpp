@@ -4,6 +4,7 @@
 #include "wave/miniport_wave_cyclic_stream_usb_audio.h"
 
 #include "driver_trace.h"
+#include "usb/usb_cl.h"
 #include "wave/miniport_wave_cyclic_usb_audio.h"
 #include "wave/ring_position.h"
 
@@ -88,6 +89,11 @@ CMiniportWaveCyclicStreamUsbAudio::CopyTo(PVOID Destination, PVOID Source, ULONG
     const ULONG first = RingPiece(offset, ByteCount, AllocatedSize);
     RtlCopyMemory(target, Source, first);
     RtlCopyMemory(Buffer, static_cast<PUCHAR>(Source) + first, ByteCount - first);
+    // Pending before queued: silence the engine is filling meanwhile must not pass this data.
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&QueueLock, &oldIrql);
+    RenderPending += ByteCount;
+    KeReleaseSpinLock(&QueueLock, oldIrql);
     QueueRegion(offset, ByteCount);
     if (State == KSSTATE_RUN) {
         Miniport->Adapter()->RenderNotify();

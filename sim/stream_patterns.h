@@ -9,7 +9,7 @@
 
 #include <ntdef.h>
 
-namespace adapter_harness {
+namespace sim {
 
 struct ClientFormat {
     ULONG channels = 2;
@@ -82,4 +82,4 @@ private:
     ULONGLONG mismatches_ = 0;
 };
 
-} // namespace adapter_harness
+} // namespace sim

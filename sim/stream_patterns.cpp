@@ -1,8 +1,8 @@
-#include "adapter_harness/stream_patterns.h"
+#include "stream_patterns.h"
 
 #include <cstring>
 
-namespace adapter_harness {
+namespace sim {
 
 void SourceFrame(ULONGLONG frame, UCHAR *out, ULONG bytes)
 {
@@ -113,4 +113,4 @@ void CaptureChecker::Check(const UCHAR *frames, ULONG bytes)
     }
 }
 
-} // namespace adapter_harness
+} // namespace sim
