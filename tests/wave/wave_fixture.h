@@ -7,6 +7,8 @@
 #include "devices/rvd3_model.h"
 #include "driver_session.h"
 
+#include <list>
+
 namespace wave_tests {
 
 // The RV-D3 container a client sample size plays in.
@@ -31,16 +33,24 @@ protected:
         KernelTest::TearDown();
     }
 
-    // Plugs an RV-D3 whose output goes to `sink` and opens its filter.
-    void Plug(devices::PlaybackSink *sink, double clockOffsetPpm = 0)
+    // Plugs an RV-D3 and opens its filter.
+    void Plug(double clockOffsetPpm = 0)
     {
         devices::Rvd3Options options;
         options.streaming.clockOffsetPpm = clockOffsetPpm;
-        auto model = std::make_shared<devices::Rvd3Model>(options);
-        model->AttachSink(sink);
-        ASSERT_NE(nullptr, session_->Plug(model));
+        ASSERT_NE(nullptr, session_->Plug(std::make_shared<devices::Rvd3Model>(options)));
         ASSERT_EQ(host::DeviceState::Started, session_->Node()->state);
         ASSERT_NE(nullptr, session_->Filter());
+    }
+
+    // From now on what the device plays is checked against the source in `format`. The checker
+    // lives as long as the machine, so a test that ends early leaves no dangling sink.
+    sim::RenderChecker &CheckRender(const sim::ClientFormat &format)
+    {
+        checkers_.emplace_back(format, DeviceBits(format.bits), true);
+        auto lock = session_->LockDevice();
+        session_->Device().AttachSink(&checkers_.back());
+        return checkers_.back();
     }
 
     NTSTATUS Open(ULONG pin, const sim::ClientFormat &format)
@@ -61,6 +71,7 @@ protected:
         KeDelayExecutionThread(KernelMode, FALSE, &interval);
     }
 
+    std::list<sim::RenderChecker> checkers_; // before the session: it outlives the device
     std::unique_ptr<sim::DriverSession> session_;
     std::unique_ptr<sim::KsPin> render_;
     std::unique_ptr<sim::KsPin> capture_;
