@@ -3,6 +3,9 @@
 #include "devices/rvd3_model.h"
 #include "usb/usb_host_controller.h"
 
+#include <cstdio>
+#include <cstring>
+
 namespace sim {
 namespace {
 
@@ -27,7 +30,7 @@ NTSTATUS Render(const ClientRun &run)
                                   const ULONGLONG first =
                                       run.renderFrameOffset + ULONGLONG(index) * packetFrames;
                                   for (ULONG f = 0; f < length / blockAlign; ++f)
-                                      SourceFrame(first + f, bytes + f * blockAlign, blockAlign);
+                                      run.source(first + f, bytes + f * blockAlign, blockAlign);
                               });
 }
 
@@ -39,6 +42,8 @@ NTSTATUS Capture(const ClientRun &run)
                                [&](ULONG, UCHAR *bytes, ULONG length) {
                                    if (run.captureChecker != nullptr)
                                        run.captureChecker->Check(bytes, length);
+                                   if (run.captured)
+                                       run.captured(bytes, length);
                                });
 }
 
@@ -55,6 +60,16 @@ host::DriverPackage QuenAudioPackage(std::optional<ULONG> dsdNativeModeSupported
         package.hardwareKeyValues = {host::PackageRegistryValue::Dword(
             u"", u"DSDNativeModeSupported", *dsdNativeModeSupported)};
     return package;
+}
+
+std::u16string HardwareId(const devices::UsbAudioDeviceModel &model)
+{
+    const devices::Bytes &device = model.Descriptors().device;
+    char id[32] = "USB\\VID_0000&PID_0000";
+    if (device.size() >= 12)
+        std::snprintf(id, sizeof id, "USB\\VID_%02X%02X&PID_%02X%02X", device[9], device[8],
+                      device[11], device[10]);
+    return std::u16string(id, id + std::strlen(id));
 }
 
 DriverSession::DriverSession(host::Machine &machine, const host::DriverPackage &package)

@@ -25,6 +25,9 @@ constexpr ULONG kWaveCapturePin = 3;
 // The driver package as its INF installs it; "DSDNativeModeSupported" is written when given.
 host::DriverPackage QuenAudioPackage(std::optional<ULONG> dsdNativeModeSupported = 1);
 
+// The hardware id "USB\VID_xxxx&PID_xxxx" of a model's device descriptor.
+std::u16string HardwareId(const devices::UsbAudioDeviceModel &model);
+
 class DriverSession {
 public:
     DriverSession(host::Machine &machine, const host::DriverPackage &package);
@@ -54,15 +57,17 @@ private:
 };
 
 // One run of a client on a render and (optionally) a capture pin, both set to RUN first. The
-// render side writes `frames` frames of SourceFrame in packets of `packetMs`, `ahead` of them
+// render side writes `frames` frames of the source in packets of `packetMs`, `ahead` of them
 // queued; the capture side reads as many frames and checks them against the device's ramp.
 struct ClientRun {
     KsPin *render = nullptr;
     ClientFormat renderFormat;
+    FrameSource source = SourceFrame;
     ULONGLONG renderFrameOffset = 0; // the first source frame written
     KsPin *capture = nullptr;
     ClientFormat captureFormat;
     CaptureChecker *captureChecker = nullptr;
+    std::function<void(const UCHAR *bytes, ULONG length)> captured; // after the checker
     ULONGLONG frames = 0;
     ULONG packetMs = 10;
     ULONG ahead = 3;

@@ -33,11 +33,11 @@ ULONG Greater(ULONG A, ULONG B) { return A > B ? A : B; }
 
 } // namespace
 
-NTSTATUS CreateMiniportWaveCyclicUsbAudio(PUNKNOWN *Unknown, REFCLSID ClassId,
-                                          PUNKNOWN UnknownOuter, POOL_TYPE PoolType)
+// The class id is port class's to choose the miniport by; there is only this one.
+NTSTATUS CreateMiniportWaveCyclicUsbAudio(PUNKNOWN *Unknown, REFCLSID, PUNKNOWN UnknownOuter,
+                                          POOL_TYPE PoolType)
 {
     PAGED_CODE();
-    UNREFERENCED_PARAMETER(ClassId);
     if (Unknown == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
