@@ -113,17 +113,18 @@ void Progress(FILE *out, bool bar, double done, double total, int *lastTenth)
 
 } // namespace
 
-bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
+bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOptions &options,
+                FILE *out)
 {
     CatalogDevice catalog;
     std::string error;
-    if (!MakeDevice(options.device, DefaultDataDirectory(), &catalog, &error)) {
+    if (!MakeDevice(device, DefaultDataDirectory(), &catalog, &error)) {
         std::fprintf(out, "quen-sim: %s\n", error.c_str());
         return false;
     }
     auto model = std::dynamic_pointer_cast<devices::StreamingAudioDeviceModel>(catalog.model);
     if (model == nullptr) {
-        std::fprintf(out, "quen-sim: device '%s' cannot stream\n", options.device.c_str());
+        std::fprintf(out, "quen-sim: device '%s' cannot stream\n", device.c_str());
         return false;
     }
     model->SetClockOffsetPpm(options.clockOffsetPpm);
@@ -147,6 +148,11 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
                 std::memset(bytes, 0, length);
         };
     }
+
+    // The client writes whole packets; a file's last one is padded with silence.
+    const ULONG packetFrames = render.rate * ClientRun().packetMs / 1000;
+    if (packetFrames != 0)
+        frames = (frames + packetFrames - 1) / packetFrames * packetFrames;
 
     host::DriverPackage package = QuenAudioPackage();
     package.hardwareIds = {HardwareId(*model)};
@@ -175,7 +181,7 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
     std::unique_ptr<KsPin> renderHandle;
     std::unique_ptr<KsPin> captureHandle;
     NTSTATUS status = session.CreatePin(renderPin, render, &renderHandle);
-    std::fprintf(out, "render pin %lu: %lu ch, %lu-bit, %lu Hz, %s: %s\n", renderPin,
+    std::fprintf(out, "render pin %u: %u ch, %u-bit, %u Hz, %s: %s\n", renderPin,
                  render.channels, render.bits, render.rate,
                  options.input.empty() ? "test signal" : options.input.c_str(),
                  NtStatusName(status));
@@ -183,7 +189,7 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
         return false;
     if (duplex) {
         status = session.CreatePin(capturePin, capture, &captureHandle);
-        std::fprintf(out, "capture pin %lu: %lu ch, %lu-bit, %lu Hz: %s\n", capturePin,
+        std::fprintf(out, "capture pin %u: %u ch, %u-bit, %u Hz: %s\n", capturePin,
                      capture.channels, capture.bits, capture.rate, NtStatusName(status));
         if (!NT_SUCCESS(status))
             return false;
@@ -287,12 +293,12 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
     if (duplex)
         captureHandle->SetState(KSSTATE_STOP);
 
-    devices::RenderCounters device;
+    devices::RenderCounters counters;
     devices::CaptureCounters deviceCapture;
     {
         auto lock = session.LockDevice();
         model->AttachSink(nullptr);
-        device = model->Render();
+        counters = model->Render();
         deviceCapture = model->Capture();
     }
     renderHandle.reset();
@@ -301,9 +307,9 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
 
     std::fprintf(out, "client: render %s, capture %s\n", NtStatusName(result.render),
                  duplex ? NtStatusName(result.capture) : "none");
-    std::fprintf(out, "device: %llu under-run(s), %llu over-run(s) playing; %llu over-run(s) "
+    std::fprintf(out, "device: %lu under-run(s), %lu over-run(s) playing; %lu over-run(s) "
                       "recording\n",
-                 device.underruns, device.overruns, deviceCapture.overruns);
+                 counters.underruns, counters.overruns, deviceCapture.overruns);
     std::fprintf(out, "feedback: %.4f to %.4f frames per bus interval\n", feedback.low,
                  feedback.high);
     std::fprintf(out, "device FIFO: %.0f to %.0f frames (%.2f to %.2f ms)\n", fifo.low, fifo.high,
@@ -317,12 +323,12 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
                                           captureChecker.Mismatches() == 0 &&
                                           captureChecker.Gaps() == 0 &&
                                           captureChecker.Frames() >= frames);
-    std::fprintf(out, "render: %llu of %llu frame(s) arrived once, in order, unchanged; "
-                      "%llu mismatch(es): %s\n",
+    std::fprintf(out, "render: %lu of %lu frame(s) arrived once, in order, unchanged; "
+                      "%lu mismatch(es): %s\n",
                  renderChecker.FramesMatched(), frames, renderChecker.Mismatches(),
                  renderExact ? "bit-perfect" : "NOT bit-perfect");
     if (duplex)
-        std::fprintf(out, "capture: %llu frame(s) recorded, %llu gap(s), %llu mismatch(es) "
+        std::fprintf(out, "capture: %lu frame(s) recorded, %lu gap(s), %lu mismatch(es) "
                           "against the device's signal: %s\n",
                      captureChecker.Frames(), captureChecker.Gaps(), captureChecker.Mismatches(),
                      captureExact ? "bit-perfect" : "NOT bit-perfect");
@@ -332,7 +338,7 @@ bool RunPlayJob(host::Machine &machine, const PlayOptions &options, FILE *out)
         else
             std::fprintf(out, "plot: %s\n", error.c_str());
     }
-    return renderExact && captureExact && device.underruns == 0 && device.overruns == 0;
+    return renderExact && captureExact && counters.underruns == 0 && counters.overruns == 0;
 }
 
 } // namespace sim
