@@ -6,6 +6,7 @@
 #include "device_catalog.h"
 #include "device_start_report.h"
 #include "play_job.h"
+#include "soak_job.h"
 #include "sim_options.h"
 #include "stack_descriptor_reader.h"
 
@@ -114,6 +115,8 @@ int main(int argc, char **argv)
         ok = BootCheck(machine, options.machine);
         if (ok && options.command == sim::SimCommand::Describe)
             ok = RunDevice(machine, device);
+        else if (ok && options.command == sim::SimCommand::Soak)
+            ok = sim::RunSoakJob(machine, options.soak, stdout);
         else if (ok)
             ok = sim::RunPlayJob(machine, options.device, options.play, stdout);
     }

@@ -83,6 +83,16 @@ int ParseSimOptions(int argc, const char *const argv[], SimOptions *options, std
         "describe", "print the device's descriptors as the USB stack delivers them and the "
                     "driver's device start up to its filter description");
     describe->fallthrough();
+    SoakOptions &soak = options->soak;
+    CLI::App *soakCommand = app.add_subcommand(
+        "soak", "random runs through the driver (format and rate changes, full duplex, pauses, "
+                "client stalls) with the device clock drifting, for simulated hours");
+    soakCommand->fallthrough();
+    soakCommand->add_option("--hours", soak.hours, "simulated hours (default 1)")
+        ->check(CLI::Range(0.001, 1000.0));
+    soakCommand->add_option("--seed", soak.seed, "seed of the random sequence (default 1)");
+    soakCommand->add_option("--max-ppm", soak.maxPpm, "the clock's drift bound (default 1000)")
+        ->check(CLI::Range(0.0, 10000.0));
 
     try {
         app.parse(argc, argv);
@@ -96,7 +106,9 @@ int ParseSimOptions(int argc, const char *const argv[], SimOptions *options, std
         options->machine.clock = host::ClockMode::WallClock;
         options->machine.wallClockScale = std::strtod(scale.c_str(), nullptr);
     }
-    options->command = describe->parsed() ? SimCommand::Describe : SimCommand::Play;
+    options->command = describe->parsed()      ? SimCommand::Describe
+                       : soakCommand->parsed() ? SimCommand::Soak
+                                               : SimCommand::Play;
     return -1;
 }
 

@@ -1,6 +1,6 @@
 // The command line of quen-sim (CLI11): the main job, playing and recording through the driver
-// ("play", also what no command means), and the descriptor and device-start report
-// ("describe").
+// ("play", also what no command means), the descriptor and device-start report ("describe"),
+// and random sequences of runs for hours ("soak").
 #pragma once
 
 #include "kernel/machine.h"
@@ -11,7 +11,7 @@ namespace sim {
 
 constexpr const char *kDefaultDevice = "rvd3";
 
-enum class SimCommand { Play, Describe };
+enum class SimCommand { Play, Describe, Soak };
 
 struct PlayOptions {
     ULONG rate = 48000;
@@ -26,6 +26,12 @@ struct PlayOptions {
     bool progressBar = false; // redraw one progress line (a terminal); else plain lines
 };
 
+struct SoakOptions {
+    double hours = 1;       // simulated time
+    unsigned seed = 1;      // of the random sequence
+    double maxPpm = 1000;   // the device clock drifts within +-maxPpm
+};
+
 struct SimOptions {
     SimCommand command = SimCommand::Play;
     host::MachineOptions machine;
@@ -33,6 +39,7 @@ struct SimOptions {
     std::string dataDirectory;           // real devices' descriptor dumps; empty: the default
     bool listDevices = false;
     PlayOptions play;
+    SoakOptions soak;
 };
 
 // Reads the arguments after the program name. Returns -1 when the program is to run; otherwise
