@@ -119,4 +119,25 @@ ClientRunResult StreamClient(host::Machine &machine, const ClientRun &run)
     return result;
 }
 
+void SleepMs(ULONG ms)
+{
+    LARGE_INTEGER interval;
+    interval.QuadPart = -LONGLONG(ms) * 10000;
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+}
+
+void WaitUntilPlayed(const DriverSession &session, const RenderChecker &checker,
+                     ULONGLONG frames, ULONG limitMs)
+{
+    constexpr ULONG kStepMs = 100;
+    for (ULONG waited = 0; waited < limitMs; waited += kStepMs) {
+        {
+            auto lock = session.LockDevice();
+            if (checker.FramesMatched() + checker.Mismatches() >= frames)
+                return;
+        }
+        SleepMs(kStepMs);
+    }
+}
+
 } // namespace sim

@@ -81,4 +81,12 @@ struct ClientRunResult {
 // Streams both directions at once (render on a thread of its own) and waits for both.
 ClientRunResult StreamClient(host::Machine &machine, const ClientRun &run);
 
+// Waits `ms` of machine time.
+void SleepMs(ULONG ms);
+
+// Waits, up to `limitMs` of machine time, until the device has played `frames` frames into the
+// checker (what the driver still buffers after the client's last write).
+void WaitUntilPlayed(const DriverSession &session, const RenderChecker &checker,
+                     ULONGLONG frames, ULONG limitMs = 2000);
+
 } // namespace sim

@@ -14,8 +14,6 @@ namespace sim {
 namespace {
 
 constexpr ULONG kMonitorMs = 10;
-constexpr ULONG kDrainStepMs = 100;
-constexpr ULONG kDrainLimitMs = 2000;
 constexpr double kFeedbackOne = 65536.0;
 
 // Forwards what the DAC plays to the checker and, when asked, to a file.
@@ -84,13 +82,6 @@ bool CaptureFormatAt(KsFilter &filter, ULONG pin, ULONG channels, ULONG rate,
     std::memcpy(&wave, result.data() + sizeof(KSDATAFORMAT), sizeof wave);
     *format = {wave.nChannels, wave.wBitsPerSample, wave.nSamplesPerSec};
     return true;
-}
-
-void Sleep(ULONG ms)
-{
-    LARGE_INTEGER interval;
-    interval.QuadPart = -LONGLONG(ms) * 10000;
-    KeDelayExecutionThread(KernelMode, FALSE, &interval);
 }
 
 void Progress(FILE *out, bool bar, double done, double total, int *lastTenth)
@@ -272,18 +263,11 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
     PKTHREAD monitor = machine.StartThread("monitor", machine.SystemProcess(), [&] {
         for (ULONG tick = 0; streaming; ++tick) {
             sample(tick * kMonitorMs / 1000.0);
-            Sleep(kMonitorMs);
+            SleepMs(kMonitorMs);
         }
     });
     const ClientRunResult result = StreamClient(machine, run);
-    for (ULONG waited = 0; waited < kDrainLimitMs; waited += kDrainStepMs) {
-        {
-            auto lock = session.LockDevice();
-            if (renderChecker.FramesMatched() + renderChecker.Mismatches() >= frames)
-                break;
-        }
-        Sleep(kDrainStepMs);
-    }
+    WaitUntilPlayed(session, renderChecker, frames);
     streaming = false;
     KeWaitForSingleObject(monitor, Executive, KernelMode, FALSE, nullptr);
     ObDereferenceObject(monitor);

@@ -16,8 +16,6 @@ namespace {
 constexpr double k100nsPerSecond = 1e7;
 constexpr ULONG kDriftStepMs = 1000;
 constexpr double kDriftStepPpm = 25;
-constexpr ULONG kDrainStepMs = 100;
-constexpr ULONG kDrainLimitMs = 2000;
 
 enum class Episode { Duplex, Pauses, ClientStall, Render, Count };
 const char *const kEpisodeNames[] = {"full duplex", "render with pauses", "render with a stall",
@@ -38,13 +36,6 @@ struct Totals {
     double ppmLow = 0;
     double ppmHigh = 0;
 };
-
-void Sleep(ULONG ms)
-{
-    LARGE_INTEGER interval;
-    interval.QuadPart = -LONGLONG(ms) * 10000;
-    KeDelayExecutionThread(KernelMode, FALSE, &interval);
-}
 
 class Soak {
 public:
@@ -131,9 +122,9 @@ void Soak::RunEpisode(Totals *totals)
                 streamed = Stream(run, 0, frames, totals);
             });
             for (ULONG pause = Uniform(1, 3); pause != 0; --pause) {
-                Sleep(Uniform(200, 2000));
+                SleepMs(Uniform(200, 2000));
                 Count(renderPin->SetState(KSSTATE_PAUSE), totals);
-                Sleep(Uniform(10, 500));
+                SleepMs(Uniform(10, 500));
                 Count(renderPin->SetState(KSSTATE_RUN), totals);
             }
             KeWaitForSingleObject(client, Executive, KernelMode, FALSE, nullptr);
@@ -142,19 +133,12 @@ void Soak::RunEpisode(Totals *totals)
         } else if (episode == Episode::ClientStall) {
             const ULONGLONG half = frames / packetFrames / 2 * packetFrames;
             Count(Stream(run, 0, half, totals), totals);
-            Sleep(Uniform(50, 1000)); // the client stalls: the driver plays silence meanwhile
+            SleepMs(Uniform(50, 1000)); // the client stalls: the driver plays silence meanwhile
             Count(Stream(run, half, frames - half, totals), totals);
         } else {
             Count(Stream(run, 0, frames, totals), totals);
         }
-        for (ULONG waited = 0; waited < kDrainLimitMs; waited += kDrainStepMs) {
-            {
-                auto lock = session_.LockDevice();
-                if (checker.FramesMatched() + checker.Mismatches() >= frames)
-                    break;
-            }
-            Sleep(kDrainStepMs);
-        }
+        WaitUntilPlayed(session_, checker, frames);
     }
     if (renderPin != nullptr)
         Count(renderPin->SetState(KSSTATE_STOP), totals);
@@ -200,7 +184,7 @@ bool RunSoakJob(host::Machine &machine, const SoakOptions &options, FILE *out)
         std::uniform_real_distribution<double> step(-kDriftStepPpm, kDriftStepPpm);
         double ppm = 0;
         while (running) {
-            Sleep(kDriftStepMs);
+            SleepMs(kDriftStepMs);
             ppm = std::clamp(ppm + step(random), -options.maxPpm, options.maxPpm);
             totals.ppmLow = std::min(totals.ppmLow, ppm);
             totals.ppmHigh = std::max(totals.ppmHigh, ppm);

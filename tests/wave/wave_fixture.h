@@ -65,10 +65,38 @@ protected:
         return session_->Device().Render();
     }
 
-    void Sleep(ULONGLONG ms)
+    void Sleep(ULONG ms) { sim::SleepMs(ms); }
+
+    // Opens the render pin in `format` and sets it to RUN.
+    void StartRender(const sim::ClientFormat &format)
     {
-        LARGE_INTEGER interval = RelativeMs(LONGLONG(ms));
-        KeDelayExecutionThread(KernelMode, FALSE, &interval);
+        ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
+        ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
+    }
+
+    // A client writing `frames` frames of the source to the render pin.
+    sim::ClientRun RenderRun(const sim::ClientFormat &format, ULONGLONG frames)
+    {
+        sim::ClientRun run;
+        run.render = render_.get();
+        run.renderFormat = format;
+        run.frames = frames;
+        return run;
+    }
+
+    // Streams `frames` frames to the render pin on a thread while `during` runs; the stream's
+    // status.
+    NTSTATUS RenderWhile(const sim::ClientFormat &format, ULONGLONG frames,
+                         const std::function<void()> &during)
+    {
+        const sim::ClientRun run = RenderRun(format, frames);
+        NTSTATUS streamed = STATUS_PENDING;
+        PKTHREAD client = M().StartThread("client", M().SystemProcess(),
+                                          [&] { streamed = sim::StreamClient(M(), run).render; });
+        during();
+        KeWaitForSingleObject(client, Executive, KernelMode, FALSE, nullptr);
+        ObDereferenceObject(client);
+        return streamed;
     }
 
     std::list<sim::RenderChecker> checkers_; // before the session: it outlives the device

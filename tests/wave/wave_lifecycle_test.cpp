@@ -2,6 +2,8 @@
 // refuses, surprise removal and system sleep in the middle of a stream.
 #include "wave_fixture.h"
 
+#include "wave/wave_stream_format.h"
+
 #include <cstring>
 
 namespace wave_tests {
@@ -26,22 +28,6 @@ protected:
                                             sizeof value);
     }
 
-    // Streams `frames` of the source on a thread while `during` runs; the stream's status.
-    NTSTATUS RenderWhile(const sim::ClientFormat &format, ULONGLONG frames,
-                         const std::function<void()> &during)
-    {
-        sim::ClientRun run;
-        run.render = render_.get();
-        run.renderFormat = format;
-        run.frames = frames;
-        NTSTATUS streamed = STATUS_PENDING;
-        PKTHREAD client = M().StartThread("client", M().SystemProcess(),
-                                          [&] { streamed = sim::StreamClient(M(), run).render; });
-        during();
-        KeWaitForSingleObject(client, Executive, KernelMode, FALSE, nullptr);
-        ObDereferenceObject(client);
-        return streamed;
-    }
 };
 
 TEST_F(WaveLifecycleTest, VolumeAndMuteReachTheDevicesFeatureUnit)
@@ -106,8 +92,7 @@ TEST_F(WaveLifecycleTest, SurpriseRemovalMidStreamFailsTheClientAndUnloadsTheDri
     const sim::ClientFormat format{2, 24, 96000};
     Plug();
     CheckRender(format);
-    ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
-    ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
+    StartRender(format);
     const NTSTATUS streamed = RenderWhile(format, format.rate * 2, [&] {
         Sleep(300);
         session_->Pnp().Unplug(*session_->Node());
@@ -128,8 +113,7 @@ TEST_F(WaveLifecycleTest, SleepAndResumeMidStreamLoseNothing)
     const sim::ClientFormat format{2, 16, 48000};
     Plug();
     const sim::RenderChecker &checker = CheckRender(format);
-    ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
-    ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
+    StartRender(format);
     EXPECT_EQ(STATUS_SUCCESS, RenderWhile(format, format.rate, [&] {
                   Sleep(300);
                   ASSERT_EQ(STATUS_SUCCESS, session_->Pnp().Sleep());
@@ -139,6 +123,65 @@ TEST_F(WaveLifecycleTest, SleepAndResumeMidStreamLoseNothing)
     Sleep(1000); // the cyclic buffer holds up to 480 ms at 48 kHz
     EXPECT_EQ(format.rate, checker.FramesMatched());
     EXPECT_EQ(0u, checker.Mismatches());
+}
+
+// Each device's adapter binds its own physical device object: a second RV-D3 starts beside the
+// first and streams on its own.
+TEST_F(WaveLifecycleTest, ASecondDeviceGetsItsOwnAdapter)
+{
+    Plug();
+    host::DeviceNode *second =
+        session_->Pnp().Plug(2, std::make_shared<devices::Rvd3Model>(devices::Rvd3Options()));
+    ASSERT_NE(nullptr, second);
+    EXPECT_EQ(host::DeviceState::Started, second->state);
+    EXPECT_EQ(2u, sim::KsFilter::Interfaces(KSCATEGORY_AUDIO).size());
+    const sim::ClientFormat format{2, 16, 48000};
+    const sim::RenderChecker &checker = CheckRender(format);
+    StartRender(format);
+    EXPECT_EQ(STATUS_SUCCESS, sim::StreamClient(M(), RenderRun(format, 4800)).render);
+    Sleep(600);
+    EXPECT_EQ(4800u, checker.FramesMatched()) << "the first device plays its own stream";
+}
+
+// What a stream accepts of a pin's data format, whatever the port checked before it.
+TEST(WaveStreamFormatTest, OnlyConsistentPcmFormatsAreRead)
+{
+    struct Case {
+        const char *what;
+        std::function<void(std::vector<UCHAR> &)> change;
+        bool accepted;
+    };
+    auto wave = [](std::vector<UCHAR> &f) {
+        return reinterpret_cast<WAVEFORMATEX *>(f.data() + sizeof(KSDATAFORMAT));
+    };
+    const Case cases[] = {
+        {"as made", [](std::vector<UCHAR> &) {}, true},
+        {"no channels", [&](std::vector<UCHAR> &f) { wave(f)->nChannels = 0; }, false},
+        {"rate 0", [&](std::vector<UCHAR> &f) { wave(f)->nSamplesPerSec = 0; }, false},
+        {"20 bits", [&](std::vector<UCHAR> &f) { wave(f)->wBitsPerSample = 20; }, false},
+        {"block align 0", [&](std::vector<UCHAR> &f) { wave(f)->nBlockAlign = 0; }, false},
+        {"cbSize past the format", [&](std::vector<UCHAR> &f) { wave(f)->cbSize = 64; }, false},
+        {"header only",
+         [](std::vector<UCHAR> &f) {
+             reinterpret_cast<PKSDATAFORMAT>(f.data())->FormatSize = sizeof(KSDATAFORMAT);
+         },
+         false},
+    };
+    for (const Case &c : cases) {
+        std::vector<UCHAR> format = sim::PcmFormat(2, 48000, 24);
+        c.change(format);
+        WAVE_STREAM_FORMAT read;
+        EXPECT_EQ(c.accepted,
+                  ReadWaveStreamFormat(reinterpret_cast<PKSDATAFORMAT>(format.data()), &read) != 0)
+            << c.what;
+    }
+    WAVE_STREAM_FORMAT read;
+    std::vector<UCHAR> format = sim::PcmFormat(2, 48000, 16);
+    ASSERT_TRUE(ReadWaveStreamFormat(reinterpret_cast<PKSDATAFORMAT>(format.data()), &read));
+    EXPECT_EQ(92160u, WaveCyclicBufferBytes(read)) << "never fewer than 23040 frames";
+    format = sim::PcmFormat(2, 192000, 32);
+    ASSERT_TRUE(ReadWaveStreamFormat(reinterpret_cast<PKSDATAFORMAT>(format.data()), &read));
+    EXPECT_EQ(184320u, WaveCyclicBufferBytes(read));
 }
 
 } // namespace

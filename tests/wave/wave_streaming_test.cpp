@@ -25,12 +25,8 @@ TEST_P(RenderFormatTest, EveryFrameWrittenIsPlayedOnceInOrder)
     const sim::ClientFormat format{2, c.bits, c.rate};
     Plug();
     const sim::RenderChecker &checker = CheckRender(format);
-    ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
-    ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
-    sim::ClientRun run;
-    run.render = render_.get();
-    run.renderFormat = format;
-    run.frames = c.rate / 5;
+    StartRender(format);
+    const sim::ClientRun run = RenderRun(format, c.rate / 5);
     EXPECT_EQ(STATUS_SUCCESS, sim::StreamClient(M(), run).render);
     Sleep(200); // the device plays out what the buffer still holds
     ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_STOP));
@@ -98,26 +94,17 @@ TEST_F(RunControlTest, PauseAndResumeLoseNothing)
     const sim::ClientFormat format{2, 24, 96000};
     Plug();
     const sim::RenderChecker &checker = CheckRender(format);
-    ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
-    ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
-    sim::ClientRun run;
-    run.render = render_.get();
-    run.renderFormat = format;
-    run.frames = format.rate;
-    NTSTATUS streamed = STATUS_PENDING;
-    PKTHREAD client = M().StartThread("client", M().SystemProcess(),
-                                      [&] { streamed = sim::StreamClient(M(), run).render; });
-    for (int pause = 0; pause < 3; ++pause) {
-        Sleep(150);
-        ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_PAUSE));
-        Sleep(100);
-        ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
-    }
-    KeWaitForSingleObject(client, Executive, KernelMode, FALSE, nullptr);
-    ObDereferenceObject(client);
-    EXPECT_EQ(STATUS_SUCCESS, streamed);
+    StartRender(format);
+    EXPECT_EQ(STATUS_SUCCESS, RenderWhile(format, format.rate, [&] {
+                  for (int pause = 0; pause < 3; ++pause) {
+                      Sleep(150);
+                      ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_PAUSE));
+                      Sleep(100);
+                      ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
+                  }
+              }));
     Sleep(300);
-    EXPECT_EQ(run.frames, checker.FramesMatched());
+    EXPECT_EQ(format.rate, checker.FramesMatched());
     EXPECT_EQ(0u, checker.Mismatches());
 }
 
@@ -128,12 +115,8 @@ TEST_F(RunControlTest, RunsInDifferentFormatsAfterStopEachPlayExactly)
     Plug();
     for (const sim::ClientFormat &format : formats) {
         const sim::RenderChecker &checker = CheckRender(format);
-        ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
-        ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
-        sim::ClientRun run;
-        run.render = render_.get();
-        run.renderFormat = format;
-        run.frames = format.rate / 5;
+        StartRender(format);
+        const sim::ClientRun run = RenderRun(format, format.rate / 5);
         EXPECT_EQ(STATUS_SUCCESS, sim::StreamClient(M(), run).render);
         Sleep(200);
         ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_STOP));
@@ -150,12 +133,8 @@ TEST_F(RunControlTest, TenMinutesAt384kHz32BitWithTheClock1000PpmOff)
     const sim::ClientFormat format{2, 32, 384000};
     Plug(1000);
     const sim::RenderChecker &checker = CheckRender(format);
-    ASSERT_EQ(STATUS_SUCCESS, Open(sim::kWaveRenderPin, format));
-    ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
-    sim::ClientRun run;
-    run.render = render_.get();
-    run.renderFormat = format;
-    run.frames = ULONGLONG(format.rate) * 600;
+    StartRender(format);
+    const sim::ClientRun run = RenderRun(format, ULONGLONG(format.rate) * 600);
     EXPECT_EQ(STATUS_SUCCESS, sim::StreamClient(M(), run).render);
     const devices::RenderCounters counters = DeviceRender();
     EXPECT_EQ(0u, counters.underruns);
