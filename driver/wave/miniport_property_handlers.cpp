@@ -26,9 +26,18 @@ NTSTATUS NTAPI PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest)
     if (PropertyRequest == nullptr || PropertyRequest->MajorTarget == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
+    // The major target is one of the miniport's interfaces; which one is port class's choice,
+    // so the object is found through its own interface rather than by a cast of the pointer.
+    PVOID notify = nullptr;
+    NTSTATUS status =
+        PropertyRequest->MajorTarget->QueryInterface(IID_IMiniportUsbAudioNotify, &notify);
+    if (!NT_SUCCESS(status)) {
+        return STATUS_INVALID_PARAMETER;
+    }
     auto miniport = static_cast<PCMINIPORTWAVECYCLICUSBAUDIO>(
-        PMINIPORTWAVECYCLIC(PropertyRequest->MajorTarget));
-    const NTSTATUS status = miniport->Adapter()->PropertyHandler_Node(PropertyRequest);
+        static_cast<PMINIPORTUSBAUDIONOTIFY>(notify));
+    status = miniport->Adapter()->PropertyHandler_Node(PropertyRequest);
+    static_cast<PMINIPORTUSBAUDIONOTIFY>(notify)->Release();
     if (!NT_SUCCESS(status) && status != STATUS_BUFFER_OVERFLOW) {
         QuenTrace(TRACE_LEVEL_WARNING, "node %lu property %lu: status 0x%08lX",
                   PropertyRequest->Node, PropertyRequest->PropertyItem->Id, status);
