@@ -14,9 +14,10 @@ bool EndsWith(const std::string &text, const std::string &end)
 
 int Subtype(ULONG bits)
 {
-    return bits <= 8 ? SF_FORMAT_PCM_S8 : bits <= 16 ? SF_FORMAT_PCM_16
-                                      : bits <= 24   ? SF_FORMAT_PCM_24
-                                                     : SF_FORMAT_PCM_32;
+    return bits <= 8    ? SF_FORMAT_PCM_S8
+           : bits <= 16 ? SF_FORMAT_PCM_16
+           : bits <= 24 ? SF_FORMAT_PCM_24
+                        : SF_FORMAT_PCM_32;
 }
 
 } // namespace
@@ -63,7 +64,8 @@ bool AudioFileWriter::Open(const std::string &path, ULONG rate, ULONG channels, 
     SF_INFO info = {};
     info.samplerate = int(rate);
     info.channels = int(channels);
-    info.format = (flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | Subtype(flac ? std::min<ULONG>(bits, 24) : bits);
+    info.format =
+        (flac ? SF_FORMAT_FLAC : SF_FORMAT_WAV) | Subtype(flac ? std::min<ULONG>(bits, 24) : bits);
     file_ = sf_open(path.c_str(), SFM_WRITE, &info);
     if (file_ == nullptr) {
         *error = "cannot write '" + path + "': " + sf_strerror(nullptr);

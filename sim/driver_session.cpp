@@ -126,8 +126,8 @@ void SleepMs(ULONG ms)
     KeDelayExecutionThread(KernelMode, FALSE, &interval);
 }
 
-void WaitUntilPlayed(const DriverSession &session, const RenderChecker &checker,
-                     ULONGLONG frames, ULONG limitMs)
+void WaitUntilPlayed(const DriverSession &session, const RenderChecker &checker, ULONGLONG frames,
+                     ULONG limitMs)
 {
     constexpr ULONG kStepMs = 100;
     for (ULONG waited = 0; waited < limitMs; waited += kStepMs) {

@@ -86,7 +86,7 @@ void SleepMs(ULONG ms);
 
 // Waits, up to `limitMs` of machine time, until the device has played `frames` frames into the
 // checker (what the driver still buffers after the client's last write).
-void WaitUntilPlayed(const DriverSession &session, const RenderChecker &checker,
-                     ULONGLONG frames, ULONG limitMs = 2000);
+void WaitUntilPlayed(const DriverSession &session, const RenderChecker &checker, ULONGLONG frames,
+                     ULONG limitMs = 2000);
 
 } // namespace sim

@@ -71,8 +71,7 @@ bool FindStreamingPin(KsFilter &filter, bool capture, ULONG *pin)
 }
 
 // The format the pin's ranges give for `channels` at `rate`: the widest sample they allow.
-bool CaptureFormatAt(KsFilter &filter, ULONG pin, ULONG channels, ULONG rate,
-                     ClientFormat *format)
+bool CaptureFormatAt(KsFilter &filter, ULONG pin, ULONG channels, ULONG rate, ClientFormat *format)
 {
     std::vector<UCHAR> result;
     if (!NT_SUCCESS(filter.Intersect(pin, PcmRange(channels, 8, 32, rate, rate), &result)) ||
@@ -172,8 +171,8 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
     std::unique_ptr<KsPin> renderHandle;
     std::unique_ptr<KsPin> captureHandle;
     NTSTATUS status = session.CreatePin(renderPin, render, &renderHandle);
-    std::fprintf(out, "render pin %u: %u ch, %u-bit, %u Hz, %s: %s\n", renderPin,
-                 render.channels, render.bits, render.rate,
+    std::fprintf(out, "render pin %u: %u ch, %u-bit, %u Hz, %s: %s\n", renderPin, render.channels,
+                 render.bits, render.rate,
                  options.input.empty() ? "test signal" : options.input.c_str(),
                  NtStatusName(status));
     if (!NT_SUCCESS(status))
@@ -192,8 +191,8 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
 
     RenderChecker renderChecker(render, 0, true, source);
     CaptureChecker captureChecker;
-    captureChecker.Reset(capture, {UCHAR(capture.channels), UCHAR(capture.bits / 8),
-                                   UCHAR(capture.bits)});
+    captureChecker.Reset(capture,
+                         {UCHAR(capture.channels), UCHAR(capture.bits / 8), UCHAR(capture.bits)});
     AudioFileWriter played;
     AudioFileWriter recorded;
     if ((!options.playedFile.empty() &&
@@ -250,9 +249,8 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
         samples.push_back(s);
         KSAUDIO_POSITION position;
         if (NT_SUCCESS(renderHandle->Position(&position)) && position.PlayOffset != 0) {
-            const double ms =
-                double(position.WriteOffset - position.PlayOffset) / render.BlockAlign() * 1000.0 /
-                render.rate;
+            const double ms = double(position.WriteOffset - position.PlayOffset) /
+                              render.BlockAlign() * 1000.0 / render.rate;
             latency.Add(ms);
             latencySum += ms;
             ++latencyCount;
@@ -291,8 +289,9 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
 
     std::fprintf(out, "client: render %s, capture %s\n", NtStatusName(result.render),
                  duplex ? NtStatusName(result.capture) : "none");
-    std::fprintf(out, "device: %lu under-run(s), %lu over-run(s) playing; %lu over-run(s) "
-                      "recording\n",
+    std::fprintf(out,
+                 "device: %lu under-run(s), %lu over-run(s) playing; %lu over-run(s) "
+                 "recording\n",
                  counters.underruns, counters.overruns, deviceCapture.overruns);
     std::fprintf(out, "feedback: %.4f to %.4f frames per bus interval\n", feedback.low,
                  feedback.high);
@@ -303,17 +302,18 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
 
     const bool renderExact = NT_SUCCESS(result.render) && renderChecker.Mismatches() == 0 &&
                              renderChecker.FramesMatched() == frames;
-    const bool captureExact = !duplex || (NT_SUCCESS(result.capture) &&
-                                          captureChecker.Mismatches() == 0 &&
-                                          captureChecker.Gaps() == 0 &&
-                                          captureChecker.Frames() >= frames);
-    std::fprintf(out, "render: %lu of %lu frame(s) arrived once, in order, unchanged; "
-                      "%lu mismatch(es): %s\n",
+    const bool captureExact =
+        !duplex || (NT_SUCCESS(result.capture) && captureChecker.Mismatches() == 0 &&
+                    captureChecker.Gaps() == 0 && captureChecker.Frames() >= frames);
+    std::fprintf(out,
+                 "render: %lu of %lu frame(s) arrived once, in order, unchanged; "
+                 "%lu mismatch(es): %s\n",
                  renderChecker.FramesMatched(), frames, renderChecker.Mismatches(),
                  renderExact ? "bit-perfect" : "NOT bit-perfect");
     if (duplex)
-        std::fprintf(out, "capture: %lu frame(s) recorded, %lu gap(s), %lu mismatch(es) "
-                          "against the device's signal: %s\n",
+        std::fprintf(out,
+                     "capture: %lu frame(s) recorded, %lu gap(s), %lu mismatch(es) "
+                     "against the device's signal: %s\n",
                      captureChecker.Frames(), captureChecker.Gaps(), captureChecker.Mismatches(),
                      captureExact ? "bit-perfect" : "NOT bit-perfect");
     if (!options.plotFile.empty()) {

@@ -12,7 +12,6 @@
 
 namespace sim {
 
-
 // Runs the job on a machine whose calling thread is attached and writes the report to `out`.
 // True when every frame arrived once, in order and unchanged in both directions, and the device
 // neither ran dry nor overflowed; the verifier's reports are the caller's to add.

@@ -27,9 +27,9 @@ struct PlayOptions {
 };
 
 struct SoakOptions {
-    double hours = 1;       // simulated time
-    unsigned seed = 1;      // of the random sequence
-    double maxPpm = 1000;   // the device clock drifts within +-maxPpm
+    double hours = 1;     // simulated time
+    unsigned seed = 1;    // of the random sequence
+    double maxPpm = 1000; // the device clock drifts within +-maxPpm
 };
 
 struct SimOptions {

@@ -52,10 +52,7 @@ private:
     {
         return std::uniform_int_distribution<ULONG>(low, high)(random_);
     }
-    void Count(NTSTATUS status, Totals *totals)
-    {
-        totals->failures += NT_SUCCESS(status) ? 0 : 1;
-    }
+    void Count(NTSTATUS status, Totals *totals) { totals->failures += NT_SUCCESS(status) ? 0 : 1; }
     NTSTATUS Stream(ClientRun run, ULONGLONG from, ULONGLONG frames, Totals *totals)
     {
         run.renderFrameOffset = from;
@@ -223,8 +220,9 @@ bool RunSoakJob(host::Machine &machine, const SoakOptions &options, FILE *out)
                  totals.framesWritten, totals.framesMissing, totals.renderMismatches);
     std::fprintf(out, "capture: %lu frame(s) recorded, %lu gap(s), %lu mismatch(es)\n",
                  totals.framesRecorded, totals.captureGaps, totals.captureMismatches);
-    std::fprintf(out, "device: %lu under-run(s) while fed, %lu over-run(s); %lu under-run(s) "
-                      "during pauses\n",
+    std::fprintf(out,
+                 "device: %lu under-run(s) while fed, %lu over-run(s); %lu under-run(s) "
+                 "during pauses\n",
                  totals.underruns, totals.overruns, totals.pauseUnderruns);
     std::fprintf(out, "refused or failed requests: %lu\n", totals.failures);
     return totals.framesMissing == 0 && totals.renderMismatches == 0 && totals.captureGaps == 0 &&

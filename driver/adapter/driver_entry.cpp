@@ -135,8 +135,7 @@ extern "C" NTSTATUS DriverEntry(PDRIVER_OBJECT DriverObject, PUNICODE_STRING Reg
 {
     PAGED_CODE();
     DbgPrint("UsbAudio!DriverEntry\n");
-    const NTSTATUS status =
-        PcInitializeAdapterDriver(DriverObject, RegistryPathName, AddDevice);
+    const NTSTATUS status = PcInitializeAdapterDriver(DriverObject, RegistryPathName, AddDevice);
     if (!NT_SUCCESS(status)) {
         QuenTrace(TRACE_LEVEL_ERROR, "PcInitializeAdapterDriver failed, status 0x%08lX", status);
         return status;

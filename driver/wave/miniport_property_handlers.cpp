@@ -34,8 +34,8 @@ NTSTATUS NTAPI PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest)
     if (!NT_SUCCESS(status)) {
         return STATUS_INVALID_PARAMETER;
     }
-    auto miniport = static_cast<PCMINIPORTWAVECYCLICUSBAUDIO>(
-        static_cast<PMINIPORTUSBAUDIONOTIFY>(notify));
+    auto miniport =
+        static_cast<PCMINIPORTWAVECYCLICUSBAUDIO>(static_cast<PMINIPORTUSBAUDIONOTIFY>(notify));
     status = miniport->Adapter()->PropertyHandler_Node(PropertyRequest);
     static_cast<PMINIPORTUSBAUDIONOTIFY>(notify)->Release();
     if (!NT_SUCCESS(status) && status != STATUS_BUFFER_OVERFLOW) {

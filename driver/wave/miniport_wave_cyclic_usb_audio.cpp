@@ -41,8 +41,7 @@ NTSTATUS CreateMiniportWaveCyclicUsbAudio(PUNKNOWN *Unknown, REFCLSID, PUNKNOWN 
     if (Unknown == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    auto miniport =
-        new (PoolType, ADAPTER_POOL_TAG) CMiniportWaveCyclicUsbAudio(UnknownOuter);
+    auto miniport = new (PoolType, ADAPTER_POOL_TAG) CMiniportWaveCyclicUsbAudio(UnknownOuter);
     if (miniport == nullptr) {
         *Unknown = nullptr;
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -137,7 +136,8 @@ CMiniportWaveCyclicUsbAudio::Init(PUNKNOWN UnknownAdapter, PRESOURCELIST Resourc
     return STATUS_SUCCESS;
 }
 
-STDMETHODIMP_(NTSTATUS) CMiniportWaveCyclicUsbAudio::GetDescription(PPCFILTER_DESCRIPTOR *Description)
+STDMETHODIMP_(NTSTATUS)
+CMiniportWaveCyclicUsbAudio::GetDescription(PPCFILTER_DESCRIPTOR *Description)
 {
     PAGED_CODE();
     if (Description == nullptr) {

@@ -36,7 +36,8 @@ public:
     // ---- IPowerNotify ---------------------------------------------------------------------------
     STDMETHODIMP_(void) PowerChangeNotify(POWER_STATE PowerState);
 
-    // ---- IMiniportUsbAudioNotify ------------------------------------------------------------------
+    // ---- IMiniportUsbAudioNotify
+    // ------------------------------------------------------------------
     STDMETHODIMP_(void) NotifyStream(BOOLEAN Capture);
     STDMETHODIMP_(void) SetRenderPosition(PUCHAR Position);
     STDMETHODIMP_(void) SetCapturePosition(PUCHAR Position);

@@ -105,8 +105,7 @@ CMiniportWaveCyclicStreamUsbAudio::CopyFrom(PVOID Destination, PVOID Source, ULO
 {
     auto source = static_cast<PUCHAR>(Source);
     if (Buffer == nullptr || source < Buffer || source >= RingEnd() || ByteCount > AllocatedSize) {
-        QuenTrace(TRACE_LEVEL_ERROR, "%lu bytes to copy from outside the cyclic buffer",
-                  ByteCount);
+        QuenTrace(TRACE_LEVEL_ERROR, "%lu bytes to copy from outside the cyclic buffer", ByteCount);
         return;
     }
     const ULONG offset = ULONG(source - Buffer);

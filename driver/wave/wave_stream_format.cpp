@@ -44,8 +44,8 @@ BOOLEAN ReadWaveStreamFormat(const KSDATAFORMAT *DataFormat, WAVE_STREAM_FORMAT 
         return FALSE;
     }
     const ULONG bits = wave.wBitsPerSample;
-    if (wave.nChannels == 0 || wave.nSamplesPerSec == 0 || bits % 8 != 0 || bits < 8 ||
-        bits > 32 || wave.nBlockAlign != wave.nChannels * (bits / 8) ||
+    if (wave.nChannels == 0 || wave.nSamplesPerSec == 0 || bits % 8 != 0 || bits < 8 || bits > 32 ||
+        wave.nBlockAlign != wave.nChannels * (bits / 8) ||
         BufferBytes(wave.nSamplesPerSec, wave.nBlockAlign) > kMaximumBufferBytes) {
         return FALSE;
     }

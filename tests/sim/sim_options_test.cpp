@@ -72,8 +72,12 @@ TEST(SimOptionsTest, HelpEndsAtOnceWithTheText)
 TEST(SimOptionsTest, BadArgumentsAreRefusedWithTheirReason)
 {
     const std::vector<std::vector<const char *>> bad = {
-        {"--wall-clock=0"},     {"--wall-clock=x"},    {"play", "--bits", "20"},
-        {"play", "--rate", "0"}, {"--device="},        {"--frobnicate"},
+        {"--wall-clock=0"},
+        {"--wall-clock=x"},
+        {"play", "--bits", "20"},
+        {"play", "--rate", "0"},
+        {"--device="},
+        {"--frobnicate"},
         {"play", "--play", "/no/such/file.wav"},
     };
     for (const auto &args : bad) {

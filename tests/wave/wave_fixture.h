@@ -55,8 +55,7 @@ protected:
 
     NTSTATUS Open(ULONG pin, const sim::ClientFormat &format)
     {
-        return session_->CreatePin(pin, format,
-                                   pin == sim::kWaveRenderPin ? &render_ : &capture_);
+        return session_->CreatePin(pin, format, pin == sim::kWaveRenderPin ? &render_ : &capture_);
     }
 
     devices::RenderCounters DeviceRender()

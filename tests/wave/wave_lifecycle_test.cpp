@@ -27,7 +27,6 @@ protected:
         return session_->Filter()->Property(request.NodeProperty.Property, sizeof request, &value,
                                             sizeof value);
     }
-
 };
 
 TEST_F(WaveLifecycleTest, VolumeAndMuteReachTheDevicesFeatureUnit)
@@ -50,7 +49,8 @@ TEST_F(WaveLifecycleTest, FormatsAndPinsTheDriverRefuses)
     EXPECT_FALSE(NT_SUCCESS(session_->CreatePin(sim::kWaveRenderPin, {2, 16, 48000}, &second)))
         << "one stream per direction";
     render_.reset();
-    const sim::ClientFormat refused[] = {{2, 16, 22050}, {2, 16, 0}, {0, 16, 48000}, {2, 20, 48000}};
+    const sim::ClientFormat refused[] = {
+        {2, 16, 22050}, {2, 16, 0}, {0, 16, 48000}, {2, 20, 48000}};
     for (const sim::ClientFormat &format : refused)
         EXPECT_FALSE(NT_SUCCESS(Open(sim::kWaveRenderPin, format)))
             << format.channels << " x " << format.bits << " bits at " << format.rate;

@@ -16,8 +16,7 @@ std::string FormatCaseName(const ::testing::TestParamInfo<FormatCase> &info)
     return std::to_string(info.param.rate) + "Hz" + std::to_string(info.param.bits) + "bit";
 }
 
-class RenderFormatTest : public WaveDriverTest, public ::testing::WithParamInterface<FormatCase> {
-};
+class RenderFormatTest : public WaveDriverTest, public ::testing::WithParamInterface<FormatCase> {};
 
 TEST_P(RenderFormatTest, EveryFrameWrittenIsPlayedOnceInOrder)
 {
