@@ -45,7 +45,8 @@ public:
     {
     }
 
-    void RunEpisode(Totals *totals);
+    // Runs one episode; what went wrong in it goes to `out`.
+    void RunEpisode(Totals *totals, FILE *out);
 
 private:
     ULONG Uniform(ULONG low, ULONG high)
@@ -68,7 +69,7 @@ private:
     std::mt19937 random_;
 };
 
-void Soak::RunEpisode(Totals *totals)
+void Soak::RunEpisode(Totals *totals, FILE *out)
 {
     const auto episode = Episode(Uniform(0, ULONG(Episode::Count) - 1));
     const ULONG rate = devices::rvd3::kRates[Uniform(0, std::size(devices::rvd3::kRates) - 1)];
@@ -150,8 +151,17 @@ void Soak::RunEpisode(Totals *totals)
     const ULONGLONG underruns = after.underruns - before.underruns;
     (episode == Episode::Pauses ? totals->pauseUnderruns : totals->underruns) += underruns;
     totals->overruns += after.overruns - before.overruns;
+    const ULONGLONG missing = frames - std::min(frames, checker.FramesMatched());
+    if (missing != 0 || checker.Mismatches() != 0 || captureChecker.Gaps() != 0 ||
+        captureChecker.Mismatches() != 0)
+        std::fprintf(out,
+                     "  !! %s at %u Hz, %u bits, clock %+.0f ppm: %lu of %lu frame(s) missing, "
+                     "%lu mismatch(es); capture %lu gap(s), %lu mismatch(es)\n",
+                     kEpisodeNames[size_t(episode)], rate, bits, device_.ClockOffsetPpm(), missing,
+                     frames, checker.Mismatches(), captureChecker.Gaps(),
+                     captureChecker.Mismatches());
     totals->framesWritten += frames;
-    totals->framesMissing += frames - std::min(frames, checker.FramesMatched());
+    totals->framesMissing += missing;
     totals->renderMismatches += checker.Mismatches();
     totals->framesRecorded += captureChecker.Frames();
     totals->captureGaps += captureChecker.Gaps();
@@ -196,7 +206,7 @@ bool RunSoakJob(host::Machine &machine, const SoakOptions &options, FILE *out)
     int lastTenth = 0;
     for (double elapsed = 0; elapsed < seconds;
          elapsed = (machine.Clock().Now() - start) / k100nsPerSecond) {
-        soak.RunEpisode(&totals);
+        soak.RunEpisode(&totals, out);
         const int tenth = int(elapsed * 10 / seconds);
         if (tenth > lastTenth) {
             lastTenth = tenth;

@@ -88,24 +88,29 @@ INSTANTIATE_TEST_SUITE_P(Rvd3, CaptureTest, ::testing::Values(44100u, 48000u, 96
 
 class RunControlTest : public WaveDriverTest {};
 
-TEST_F(RunControlTest, PauseAndResumeLoseNothing)
+class PauseTest : public WaveDriverTest, public ::testing::WithParamInterface<ULONG> {};
+
+// Pauses of every length, from shorter than a transfer to longer than the device's buffer.
+TEST_P(PauseTest, PauseAndResumeLoseNothing)
 {
-    const sim::ClientFormat format{2, 24, 96000};
+    const sim::ClientFormat format{2, 16, 96000};
     Plug();
     const sim::RenderChecker &checker = CheckRender(format);
     StartRender(format);
     EXPECT_EQ(STATUS_SUCCESS, RenderWhile(format, format.rate, [&] {
                   for (int pause = 0; pause < 3; ++pause) {
-                      Sleep(150);
+                      Sleep(150 + 37 * pause);
                       ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_PAUSE));
-                      Sleep(100);
+                      Sleep(GetParam());
                       ASSERT_EQ(STATUS_SUCCESS, render_->SetState(KSSTATE_RUN));
                   }
               }));
-    Sleep(300);
+    Sleep(600);
     EXPECT_EQ(format.rate, checker.FramesMatched());
     EXPECT_EQ(0u, checker.Mismatches());
 }
+
+INSTANTIATE_TEST_SUITE_P(Milliseconds, PauseTest, ::testing::Values(1u, 3u, 10u, 33u, 100u, 500u));
 
 // Stop, close and open again in another format: each run plays exactly what it was given.
 TEST_F(RunControlTest, RunsInDifferentFormatsAfterStopEachPlayExactly)
