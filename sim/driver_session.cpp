@@ -73,7 +73,7 @@ std::u16string HardwareId(const devices::UsbAudioDeviceModel &model)
 }
 
 DriverSession::DriverSession(host::Machine &machine, const host::DriverPackage &package)
-    : machine_(machine), pnp_(&host::PnpManager::Of(machine)), installed_(pnp_->Install(package))
+    : pnp_(&host::PnpManager::Of(machine)), installed_(pnp_->Install(package))
 {
 }
 

@@ -48,7 +48,6 @@ public:
     void CloseFilter() { filter_.reset(); }
 
 private:
-    host::Machine &machine_;
     host::PnpManager *pnp_;
     NTSTATUS installed_;
     std::shared_ptr<devices::StreamingAudioDeviceModel> model_;
