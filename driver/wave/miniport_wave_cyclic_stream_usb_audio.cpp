@@ -28,7 +28,7 @@ CMiniportWaveCyclicStreamUsbAudio::CMiniportWaveCyclicStreamUsbAudio(PUNKNOWN Un
     : CUnknown(UnknownOuter), State(KSSTATE_STOP), Miniport(nullptr), PinId(ULONG(-1)),
       Capture(FALSE), Initialised(FALSE), Format(), NotificationFrames(0), Buffer(nullptr),
       AllocatedSize(0), BufferBytes(0), Position(0), ReadPosition(0), WritePosition(0),
-      CaptureQueued(0), RenderPending(0), Event(nullptr), EventHandle(nullptr), OutputReadyFlag(0)
+      CaptureQueued(0), Event(nullptr), EventHandle(nullptr), OutputReadyFlag(0)
 {
     KeInitializeSpinLock(&QueueLock);
 }
@@ -246,7 +246,6 @@ void CMiniportWaveCyclicStreamUsbAudio::ResetPositions()
     InterlockedExchange(&ReadPosition, 0);
     InterlockedExchange(&WritePosition, 0);
     CaptureQueued = 0;
-    RenderPending = 0;
 }
 
 // ---- Positions ----------------------------------------------------------------------------------
@@ -280,35 +279,9 @@ void CMiniportWaveCyclicStreamUsbAudio::SetEnginePosition(PUCHAR Pointer)
         QuenTrace(TRACE_LEVEL_ERROR, "position outside the cyclic buffer");
         return;
     }
-    const ULONG offset = RingOffset(Buffer, AllocatedSize, Pointer);
-    if (Capture) {
-        // The capture engine reports under its queue lock, which re-queueing takes inside ours.
-        InterlockedExchange(&Position, LONG(offset));
-        InterlockedExchange(&WritePosition, LONG(offset));
-        return;
-    }
-    KIRQL oldIrql;
-    KeAcquireSpinLock(&QueueLock, &oldIrql);
-    const ULONG taken = RingDistance(ULONG(Position), offset, AllocatedSize);
-    RenderPending = taken < RenderPending ? RenderPending - taken : 0;
-    InterlockedExchange(&Position, LONG(offset));
-    InterlockedExchange(&ReadPosition, LONG(offset));
-    KeReleaseSpinLock(&QueueLock, oldIrql);
-}
-
-void CMiniportWaveCyclicStreamUsbAudio::AdvancePosition(ULONG Bytes)
-{
-    // Only silence in place of data that was not there moves the position: the port then sees
-    // the under-run and writes on from there. Data queued while the engine was already filling
-    // silence is still played from where it was written.
-    KIRQL oldIrql;
-    KeAcquireSpinLock(&QueueLock, &oldIrql);
-    if (RenderPending == 0) {
-        const LONG offset = LONG(RingAdvance(ULONG(Position), Bytes, AllocatedSize));
-        InterlockedExchange(&Position, offset);
-        InterlockedExchange(&ReadPosition, offset);
-    }
-    KeReleaseSpinLock(&QueueLock, oldIrql);
+    const LONG offset = LONG(RingOffset(Buffer, AllocatedSize, Pointer));
+    InterlockedExchange(&Position, offset);
+    InterlockedExchange(Capture ? &WritePosition : &ReadPosition, offset);
 }
 
 void CMiniportWaveCyclicStreamUsbAudio::ClearRing()

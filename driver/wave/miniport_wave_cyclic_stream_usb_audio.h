@@ -45,8 +45,6 @@ public:
     // The engine's position: render, just past the bytes it has taken; capture, just past the
     // bytes it has written.
     void SetEnginePosition(PUCHAR Pointer);
-    // Render: the engine played Bytes of silence in place of data that was not there.
-    void AdvancePosition(ULONG Bytes);
     // The ring is empty again (an ASIO render recovery).
     void ClearRing();
     BOOLEAN IsAsioMode() const { return AsioBuffer.ChannelCount() != 0 ? TRUE : FALSE; }
@@ -96,10 +94,7 @@ private:
     volatile LONG WritePosition; // the next byte to write
     // Capture: the end of what has been handed to the engine.
     ULONG CaptureQueued;
-    // Render: bytes queued that the engine has not taken yet. Silence the engine plays while
-    // some are pending came before them, and does not move the position past them.
-    ULONG RenderPending;
-    // The queued regions' bookkeeping against the engine's position reports.
+    // Capture: the queued regions' bookkeeping against the state.
     KSPIN_LOCK QueueLock;
 
     CAsioDeviceBuffer AsioBuffer;

@@ -328,12 +328,14 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::SetCapturePosition(PUCHAR Posit
     }
 }
 
+// The engine played silence because the render queue was dry. The position stays: it is the
+// next byte the device takes, and no byte of the cyclic buffer was taken. Moving it on, as a
+// hardware pointer would, races with port class writing at the position it read a moment
+// before: the data it then queues lies behind the position, the engine still plays it, and the
+// port, seeing the position go back, writes over data not yet played.
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::AdvanceRenderPosition(ULONG Bytes)
 {
-    CMiniportWaveCyclicStreamUsbAudio *render = RenderStream;
-    if (render != nullptr) {
-        render->AdvancePosition(Bytes);
-    }
+    QuenTrace(TRACE_LEVEL_VERBOSE, "%lu bytes of silence played", Bytes);
 }
 
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::ClearBuffer(BOOLEAN Capture)

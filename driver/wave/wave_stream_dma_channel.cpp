@@ -89,11 +89,6 @@ CMiniportWaveCyclicStreamUsbAudio::CopyTo(PVOID Destination, PVOID Source, ULONG
     const ULONG first = RingPiece(offset, ByteCount, AllocatedSize);
     RtlCopyMemory(target, Source, first);
     RtlCopyMemory(Buffer, static_cast<PUCHAR>(Source) + first, ByteCount - first);
-    // Pending before queued: silence the engine is filling meanwhile must not pass this data.
-    KIRQL oldIrql;
-    KeAcquireSpinLock(&QueueLock, &oldIrql);
-    RenderPending += ByteCount;
-    KeReleaseSpinLock(&QueueLock, oldIrql);
     QueueRegion(offset, ByteCount);
     if (State == KSSTATE_RUN) {
         Miniport->Adapter()->RenderNotify();

@@ -112,6 +112,25 @@ TEST_P(PauseTest, PauseAndResumeLoseNothing)
 
 INSTANTIATE_TEST_SUITE_P(Milliseconds, PauseTest, ::testing::Values(1u, 3u, 10u, 33u, 100u, 500u));
 
+// The client stops writing for longer than the buffer holds: the device plays silence, and the
+// data that follows plays whole, after what came before.
+TEST_F(RunControlTest, AStalledClientResumesWithoutLosingOrRepeatingData)
+{
+    const sim::ClientFormat format{2, 24, 48000};
+    Plug();
+    const sim::RenderChecker &checker = CheckRender(format);
+    StartRender(format);
+    sim::ClientRun run = RenderRun(format, format.rate / 2);
+    for (int stall = 0; stall < 4; ++stall) {
+        run.renderFrameOffset = ULONGLONG(stall) * run.frames;
+        EXPECT_EQ(STATUS_SUCCESS, sim::StreamClient(M(), run).render);
+        Sleep(150 + 300 * stall);
+    }
+    EXPECT_EQ(4 * run.frames, checker.FramesMatched());
+    EXPECT_EQ(0u, checker.Mismatches());
+    EXPECT_EQ(0u, DeviceRender().underruns) << "the engine fills the gap with silence";
+}
+
 // Stop, close and open again in another format: each run plays exactly what it was given.
 TEST_F(RunControlTest, RunsInDifferentFormatsAfterStopEachPlayExactly)
 {
