@@ -14,14 +14,6 @@ const ULONG kInitialOutputDelayMs = 128;
 
 const LONGLONG k100nsPerSecond = 10000000;
 
-BOOLEAN IsDeviceGone(NTSTATUS Status)
-{
-    return Status == STATUS_NO_SUCH_DEVICE || Status == STATUS_DELETE_PENDING ||
-                   Status == STATUS_DEVICE_NOT_CONNECTED
-               ? TRUE
-               : FALSE;
-}
-
 } // namespace
 
 CMiniportWaveCyclicStreamUsbAudio::CMiniportWaveCyclicStreamUsbAudio(PUNKNOWN UnknownOuter)
@@ -292,7 +284,7 @@ void CMiniportWaveCyclicStreamUsbAudio::ClearRing()
 
 void CMiniportWaveCyclicStreamUsbAudio::SetStreamError(NTSTATUS Status)
 {
-    if (IsAsioMode() && IsDeviceGone(Status)) {
+    if (IsAsioMode() && IsDeviceGoneStatus(Status)) {
         AsioBuffer.SetDeviceStatus(Status);
     }
 }
