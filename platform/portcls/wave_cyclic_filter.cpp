@@ -10,6 +10,7 @@
 #include "kernel/wide_string.h"
 
 #include <cstring>
+#include <vector>
 
 namespace host {
 
@@ -263,11 +264,16 @@ NTSTATUS WaveCyclicFilter::CreateChild(PIRP irp, PFILE_OBJECT file, KsObject **c
     if (name.Length < prefix || name.Buffer[prefix / sizeof(WCHAR) - 1] != L'\\' ||
         !EqualIgnoreCase(ToU16(name.Buffer, prefix / sizeof(WCHAR) - 1), ToU16(kPin)))
         return STATUS_OBJECT_NAME_NOT_FOUND; // no other object type is created on a filter
+    // KS captures the request out of the name, where the characters before it leave it
+    // unaligned, so the pin and the miniport read an aligned copy.
+    const ULONG bytes = name.Length - prefix;
+    std::vector<ULONGLONG> captured((bytes + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG));
+    std::memcpy(captured.data(), reinterpret_cast<const UCHAR *>(name.Buffer) + prefix, bytes);
     const KSPIN_CONNECT *connect = nullptr;
     const KSDATAFORMAT *format = nullptr;
-    NTSTATUS status = ValidatePinConnect(port_.Descriptor(),
-                                         reinterpret_cast<const UCHAR *>(name.Buffer) + prefix,
-                                         name.Length - prefix, &connect, &format);
+    NTSTATUS status =
+        ValidatePinConnect(port_.Descriptor(), reinterpret_cast<const UCHAR *>(captured.data()),
+                           bytes, &connect, &format);
     if (!NT_SUCCESS(status))
         return status;
     const ULONG pin = connect->PinId;
