@@ -105,12 +105,13 @@ target_link_libraries(quen_windows_stdunk PRIVATE quen_windows_driver_settings)
 
 # norvane_quen_audio.sys: a native-subsystem image entered at DriverEntry that imports from the
 # kernel modules only and exports nothing (the linker would otherwise export every global).
-# libgcc supplies the compiler's helper routines.
+# libgcc supplies the compiler's helper routines; ksguid and uuid the KS and null GUIDs as plain
+# data (static libraries without imports, as the WDK's ksguid.lib).
 quen_defines_entry_point(QUEN_DRIVER_HAS_ENTRY DriverEntry ${driver_SOURCES})
 if(QUEN_DRIVER_HAS_ENTRY)
   add_library(norvane_quen_audio SHARED $<TARGET_OBJECTS:driver_objects>)
   target_link_libraries(norvane_quen_audio PRIVATE
-    quen_windows_kernel quen_windows_stdunk quen_kernel_imports gcc)
+    quen_windows_kernel quen_windows_stdunk quen_kernel_imports ksguid uuid gcc)
   set_target_properties(norvane_quen_audio PROPERTIES PREFIX "" SUFFIX ".sys")
   target_link_options(norvane_quen_audio PRIVATE
     -nostdlib -Wl,--subsystem,native -Wl,--entry,DriverEntry -Wl,--exclude-all-symbols

@@ -43,3 +43,15 @@ typedef WCHAR TCHAR;
 #include <stdunk.h>
 #include <ks.h>
 #include <ksmedia.h>
+
+// Port class has this since Windows XP; neither header set declares it.
+extern "C" NTSTATUS NTAPI PcGetPhysicalDeviceObject(PDEVICE_OBJECT DeviceObject,
+                                                    PDEVICE_OBJECT *PhysicalDeviceObject);
+
+#if defined(__MINGW32__)
+// mingw-w64's <stdunk.h> gives port-class objects the pool's plain operator delete only; an
+// object with a cache-aligned member (a lookaside list) is deleted through the aligned form.
+// Pool blocks need no alignment to be freed.
+#include <new>
+inline void __cdecl operator delete(PVOID ptr, std::align_val_t) { ExFreePool(ptr); }
+#endif

@@ -6,6 +6,9 @@ set -euo pipefail
 packages=(
     g++ make cmake ninja-build       # host build
     googletest libbenchmark-dev      # tests (built from /usr/src/googletest) and benchmarks
+    pkg-config libcli11-dev          # quen-sim: command line
+    libsndfile1-dev                  # quen-sim: WAV and FLAC files
+    libplplot-dev plplot-driver-cairo  # quen-sim: PNG plots
     clang libclang-rt-14-dev         # fuzz targets (libFuzzer and the sanitizer runtimes)
     g++-mingw-w64-x86-64-posix       # Windows build: compiler, binutils, dlltool
     mingw-w64-x86-64-dev             # Windows build: Windows SDK and WDK headers

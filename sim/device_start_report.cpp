@@ -16,9 +16,11 @@
 #include "function/usb_audio_terminal.h"
 #include "usb/usb_audio_cl.h"
 
+#include <algorithm>
 #include <cctype>
 #include <functional>
 #include <memory>
+#include <regex>
 #include <string>
 
 namespace sim {
@@ -134,9 +136,17 @@ NTSTATUS StartReport::Step(const char *name, const std::function<NTSTATUS()> &st
             text.pop_back();
         failures.push_back(text);
     }
+    // An earlier, harmless failure (a stalled string read) may come first: it names a status
+    // other than the one the step returned. The refusing line names that status or none.
+    char code[16];
+    std::snprintf(code, sizeof code, "0x%08X", unsigned(status));
+    static const std::regex anyStatus("0x[0-9A-F]{8}");
+    const auto named = std::find_if(failures.begin(), failures.end(), [&](const std::string &t) {
+        return t.find(code) != std::string::npos || !std::regex_search(t, anyStatus);
+    });
     std::string where;
     if (!failures.empty()) {
-        const std::string &first = failures.front();
+        const std::string &first = named != failures.end() ? *named : failures.front();
         const size_t begin = first.find(": ");
         const size_t end = begin == std::string::npos ? begin : first.find(':', begin + 2);
         if (end != std::string::npos)

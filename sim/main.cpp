@@ -1,9 +1,12 @@
-// quen-sim: boots a simulated Windows PC, plugs an emulated USB audio device into it, and shows
-// what a driver engineer wants to see: the device's descriptors as the USB stack delivers them,
-// then the driver's device start up to its filter description.
+// quen-sim: boots a simulated Windows PC and plugs an emulated USB audio device into it. Its main
+// job installs the driver package and plays and records through the whole driver; "describe"
+// shows the device's descriptors as the USB stack delivers them and the driver's device start up
+// to its filter description.
 #include "descriptor_report.h"
 #include "device_catalog.h"
 #include "device_start_report.h"
+#include "play_job.h"
+#include "soak_job.h"
 #include "sim_options.h"
 #include "stack_descriptor_reader.h"
 
@@ -16,6 +19,8 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+
+#include <unistd.h>
 
 namespace {
 
@@ -82,14 +87,11 @@ bool RunDevice(host::Machine &machine, const sim::CatalogDevice &device)
 int main(int argc, char **argv)
 {
     sim::SimOptions options;
-    std::string error;
-    if (!sim::ParseSimOptions(argc, argv, &options, &error)) {
-        std::fprintf(stderr, "quen-sim: %s\n\n%s", error.c_str(), sim::SimUsage());
-        return 2;
-    }
-    if (options.help) {
-        std::fputs(sim::SimUsage(), stdout);
-        return 0;
+    std::string message;
+    const int exitNow = sim::ParseSimOptions(argc, argv, &options, &message);
+    if (exitNow >= 0) {
+        std::fputs(message.c_str(), exitNow == 0 ? stdout : stderr);
+        return exitNow;
     }
     const std::string data =
         options.dataDirectory.empty() ? sim::DefaultDataDirectory() : options.dataDirectory;
@@ -99,16 +101,24 @@ int main(int argc, char **argv)
         return 0;
     }
     sim::CatalogDevice device;
+    std::string error;
     if (!sim::MakeDevice(options.device, data, &device, &error)) {
         std::fprintf(stderr, "quen-sim: %s\n", error.c_str());
         return 2;
     }
+    options.play.progressBar = isatty(fileno(stdout)) != 0;
 
     host::Machine machine(options.machine);
     bool ok = true;
     {
         host::ThreadAttachment attach(machine, "quen-sim");
-        ok = BootCheck(machine, options.machine) && RunDevice(machine, device);
+        ok = BootCheck(machine, options.machine);
+        if (ok && options.command == sim::SimCommand::Describe)
+            ok = RunDevice(machine, device);
+        else if (ok && options.command == sim::SimCommand::Soak)
+            ok = sim::RunSoakJob(machine, options.soak, stdout);
+        else if (ok)
+            ok = sim::RunPlayJob(machine, options.device, options.play, stdout);
     }
     device.model.reset();
     machine.PowerOff();

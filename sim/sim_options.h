@@ -1,4 +1,6 @@
-// The command line of quen-sim.
+// The command line of quen-sim (CLI11): the main job, playing and recording through the driver
+// ("play", also what no command means), the descriptor and device-start report ("describe"),
+// and random sequences of runs for hours ("soak").
 #pragma once
 
 #include "kernel/machine.h"
@@ -9,19 +11,40 @@ namespace sim {
 
 constexpr const char *kDefaultDevice = "rvd3";
 
+enum class SimCommand { Play, Describe, Soak };
+
+struct PlayOptions {
+    ULONG rate = 48000;
+    ULONG bits = 24;
+    ULONG channels = 2;
+    double seconds = 5;
+    double clockOffsetPpm = 0;
+    std::string input;        // a WAV or FLAC file to play instead of the test signal
+    std::string playedFile;   // what the DAC received
+    std::string recordedFile; // what the capture pin delivered
+    std::string plotFile;     // PNG of the feedback value and the device FIFO over time
+    bool progressBar = false; // redraw one progress line (a terminal); else plain lines
+};
+
+struct SoakOptions {
+    double hours = 1;     // simulated time
+    unsigned seed = 1;    // of the random sequence
+    double maxPpm = 1000; // the device clock drifts within +-maxPpm
+};
+
 struct SimOptions {
+    SimCommand command = SimCommand::Play;
     host::MachineOptions machine;
     std::string device = kDefaultDevice; // a name of the device catalog
     std::string dataDirectory;           // real devices' descriptor dumps; empty: the default
     bool listDevices = false;
-    bool help = false;
+    PlayOptions play;
+    SoakOptions soak;
 };
 
-// Reads the arguments after the program name. On a malformed or unknown argument it returns
-// false and says why in *error; *options is then unspecified.
-bool ParseSimOptions(int argc, const char *const argv[], SimOptions *options, std::string *error);
-
-// The text --help prints.
-const char *SimUsage();
+// Reads the arguments after the program name. Returns -1 when the program is to run; otherwise
+// the exit status to end with at once (0 after --help, 2 on a malformed or unknown argument),
+// with the text to print in *message.
+int ParseSimOptions(int argc, const char *const argv[], SimOptions *options, std::string *message);
 
 } // namespace sim

@@ -19,14 +19,6 @@ const LONGLONG kStormGapMs = 2000;
 const LONGLONG kFirstBackOffMs = 10;
 const LONGLONG kLongestBackOffMs = 1000;
 
-BOOLEAN IsDeviceGoneStatus(NTSTATUS Status)
-{
-    return Status == STATUS_NO_SUCH_DEVICE || Status == STATUS_DELETE_PENDING ||
-                   Status == STATUS_DEVICE_NOT_CONNECTED
-               ? TRUE
-               : FALSE;
-}
-
 LARGE_INTEGER RelativeMs(LONGLONG Milliseconds)
 {
     LARGE_INTEGER interval;
@@ -35,6 +27,14 @@ LARGE_INTEGER RelativeMs(LONGLONG Milliseconds)
 }
 
 } // namespace
+
+BOOLEAN IsDeviceGoneStatus(NTSTATUS Status)
+{
+    return Status == STATUS_NO_SUCH_DEVICE || Status == STATUS_DELETE_PENDING ||
+                   Status == STATUS_DEVICE_NOT_CONNECTED
+               ? TRUE
+               : FALSE;
+}
 
 void CAdapterUsbAudio::InFlightIncrement(BOOLEAN Capture)
 {

@@ -122,6 +122,7 @@ NTSTATUS CAdapterUsbAudio::ChangeFormatLocked(BOOLEAN Capture, const ADAPTER_FOR
         return STATUS_SUCCESS;
     }
     const BOOLEAN implicit = IsImplicitMode();
+    stream.SettingSelected = FALSE;
     if (implicit) {
         // One clock drives both directions: a partner stream keeps its format.
         const ADAPTER_STREAM &partner = StreamOf(!Capture);
@@ -219,8 +220,15 @@ NTSTATUS CAdapterUsbAudio::StartStreamLocked(BOOLEAN Capture)
     }
     ReadTransferParameters(Capture);
     PrepareDirection(Capture);
-    NTSTATUS status = SelectStreamFormat(Capture);
+    // A run after a pause keeps the setting: selecting it again restarts the device's stream,
+    // which drops what its FIFO still holds of the data played before the pause.
+    NTSTATUS status = STATUS_SUCCESS;
+    if (!stream.SettingSelected || stream.SelectedFramesPerTransfer != stream.FramesPerTransfer) {
+        status = SelectStreamFormat(Capture);
+    }
     if (NT_SUCCESS(status)) {
+        stream.SettingSelected = TRUE;
+        stream.SelectedFramesPerTransfer = stream.FramesPerTransfer;
         status = StartStreamThread(Capture);
     }
     if (!NT_SUCCESS(status)) {
@@ -335,6 +343,7 @@ void CAdapterUsbAudio::ResetInterface(BOOLEAN Capture)
 {
     PAGED_CODE();
     ADAPTER_STREAM &stream = StreamOf(Capture);
+    stream.SettingSelected = FALSE;
     ULONG channels = 0;
     ULONG bits = 0;
     ULONG bytes = 0;

@@ -72,6 +72,10 @@ struct ADAPTER_STREAM {
     BOOLEAN FormatSet;
     // Implicit feedback: this direction is started (between StartStream and PauseStream).
     BOOLEAN Started;
+    // The interface holds this stream's setting from an earlier start (a pause keeps it), for
+    // transfers of SelectedFramesPerTransfer milliseconds.
+    BOOLEAN SettingSelected;
+    ULONG SelectedFramesPerTransfer;
     ULONG BytesPerTransfer; // the largest transfer buffer of the selected setting
     ULONG FramesPerTransfer;
     ULONG TransfersInFlight;

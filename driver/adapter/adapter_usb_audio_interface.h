@@ -62,3 +62,6 @@ DECLARE_INTERFACE_(IAdapterUsbAudio, IUnknown)
 #undef INTERFACE
 
 typedef IAdapterUsbAudio *PADAPTERUSBAUDIO;
+
+// The statuses with which the USB stack says the device has gone.
+BOOLEAN IsDeviceGoneStatus(NTSTATUS Status);

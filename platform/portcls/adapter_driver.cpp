@@ -64,6 +64,22 @@ NTSTATUS NTAPI PcAddAdapterDevice(PDRIVER_OBJECT DriverObject, PDEVICE_OBJECT Ph
     return STATUS_SUCCESS;
 }
 
+// Any IRQL. Declared by neither header set (the driver declares it itself).
+NTSTATUS NTAPI PcGetPhysicalDeviceObject(PDEVICE_OBJECT DeviceObject,
+                                         PDEVICE_OBJECT *PhysicalDeviceObject)
+{
+    host::Machine &machine = *host::CurrentThread("PcGetPhysicalDeviceObject")->machine;
+    if (PhysicalDeviceObject == nullptr)
+        return host::ReportBadPointer(machine, "PcGetPhysicalDeviceObject", "PhysicalDeviceObject");
+    *PhysicalDeviceObject = nullptr;
+    host::PortClassDevice *device =
+        host::PortClassDevice::Of(DeviceObject, "PcGetPhysicalDeviceObject");
+    if (device == nullptr)
+        return STATUS_INVALID_PARAMETER;
+    *PhysicalDeviceObject = device->Pdo();
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS NTAPI PcDispatchIrp(PDEVICE_OBJECT DeviceObject, PIRP Irp)
 {
     host::PortClassDevice *device = host::PortClassDevice::Of(DeviceObject, "PcDispatchIrp");

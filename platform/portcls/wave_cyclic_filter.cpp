@@ -264,15 +264,15 @@ NTSTATUS WaveCyclicFilter::CreateChild(PIRP irp, PFILE_OBJECT file, KsObject **c
     if (name.Length < prefix || name.Buffer[prefix / sizeof(WCHAR) - 1] != L'\\' ||
         !EqualIgnoreCase(ToU16(name.Buffer, prefix / sizeof(WCHAR) - 1), ToU16(kPin)))
         return STATUS_OBJECT_NAME_NOT_FOUND; // no other object type is created on a filter
-    // The parameters follow the name at an offset that keeps no alignment: KS reads them from
-    // an aligned copy.
+    // KS captures the request out of the name, where the characters before it leave it
+    // unaligned, so the pin and the miniport read an aligned copy.
     const ULONG bytes = name.Length - prefix;
-    std::vector<ULONGLONG> parameters((bytes + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG));
-    std::memcpy(parameters.data(), reinterpret_cast<const UCHAR *>(name.Buffer) + prefix, bytes);
+    std::vector<ULONGLONG> captured((bytes + sizeof(ULONGLONG) - 1) / sizeof(ULONGLONG));
+    std::memcpy(captured.data(), reinterpret_cast<const UCHAR *>(name.Buffer) + prefix, bytes);
     const KSPIN_CONNECT *connect = nullptr;
     const KSDATAFORMAT *format = nullptr;
     NTSTATUS status =
-        ValidatePinConnect(port_.Descriptor(), reinterpret_cast<const UCHAR *>(parameters.data()),
+        ValidatePinConnect(port_.Descriptor(), reinterpret_cast<const UCHAR *>(captured.data()),
                            bytes, &connect, &format);
     if (!NT_SUCCESS(status))
         return status;

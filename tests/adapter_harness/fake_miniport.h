@@ -11,13 +11,18 @@
 #pragma once
 
 #include "adapter/adapter_usb_audio.h"
-#include "adapter_harness/stream_patterns.h"
+#include "stream_patterns.h"
 
 #include <atomic>
 #include <mutex>
 #include <vector>
 
 namespace adapter_harness {
+
+using sim::CaptureChecker;
+using sim::ClientFormat;
+using sim::RenderChecker;
+using sim::SourceFrame;
 
 enum class StreamState { Closed, Stop, Pause, Run };
 

@@ -1,8 +1,8 @@
-#include "adapter_harness/stream_patterns.h"
+#include "stream_patterns.h"
 
 #include <cstring>
 
-namespace adapter_harness {
+namespace sim {
 
 void SourceFrame(ULONGLONG frame, UCHAR *out, ULONG bytes)
 {
@@ -14,6 +14,8 @@ void SourceFrame(ULONGLONG frame, UCHAR *out, ULONG bytes)
 void RenderChecker::FormatChanged(const devices::PlaybackFormat &format)
 {
     frameBytes_ = format.FrameBytes();
+    if (deviceBits_ == 0)
+        deviceBits_ = format.subslotBytes * 8u;
 }
 
 bool RenderChecker::Matches(const UCHAR *frame, ULONGLONG index)
@@ -21,14 +23,14 @@ bool RenderChecker::Matches(const UCHAR *frame, ULONGLONG index)
     const ULONG clientSample = client_.bits / 8;
     const ULONG deviceSample = deviceBits_ / 8;
     const ULONG padding = deviceSample - clientSample;
-    SourceFrame(index, source_, client_.BlockAlign());
+    source_(index, expected_, client_.BlockAlign());
     for (ULONG channel = 0; channel < client_.channels; ++channel) {
         const UCHAR *sample = frame + channel * deviceSample;
         for (ULONG b = 0; b < padding; ++b) {
             if (sample[b] != 0)
                 return false;
         }
-        if (memcmp(sample + padding, source_ + channel * clientSample, clientSample) != 0)
+        if (memcmp(sample + padding, expected_ + channel * clientSample, clientSample) != 0)
             return false;
     }
     return true;
@@ -120,4 +122,4 @@ void CaptureChecker::Check(const UCHAR *frames, ULONG bytes)
     }
 }
 
-} // namespace adapter_harness
+} // namespace sim

@@ -9,7 +9,9 @@
 
 #include <ntdef.h>
 
-namespace adapter_harness {
+#include <functional>
+
+namespace sim {
 
 struct ClientFormat {
     ULONG channels = 2;
@@ -23,13 +25,19 @@ struct ClientFormat {
 // its place, so that a lost, repeated or shifted frame shows.
 void SourceFrame(ULONGLONG frame, UCHAR *out, ULONG bytes);
 
-// Compares every frame the device plays with the source converted to the device's container:
+// A render source: client frame `frame` into `bytes` bytes.
+using FrameSource = std::function<void(ULONGLONG frame, UCHAR *out, ULONG bytes)>;
+
+// Compares every frame the device plays with the source converted to the device's container
+// (deviceBits, or the container the device announces when it is 0):
 // each sample's bytes at the top of its slot, zero bytes below. Frames of silence the engine put
 // in for a starving stream are counted apart when allowed.
 class RenderChecker : public devices::PlaybackSink {
 public:
-    RenderChecker(const ClientFormat &client, ULONG deviceBits, bool allowSilence = false)
-        : client_(client), deviceBits_(deviceBits), allowSilence_(allowSilence)
+    RenderChecker(const ClientFormat &client, ULONG deviceBits, bool allowSilence = false,
+                  FrameSource source = SourceFrame)
+        : client_(client), deviceBits_(deviceBits), allowSilence_(allowSilence),
+          source_(std::move(source))
     {
     }
     void FormatChanged(const devices::PlaybackFormat &format) override;
@@ -46,10 +54,11 @@ private:
     bool IsSilence(const UCHAR *frame) const;
 
     const ClientFormat client_;
-    const ULONG deviceBits_;
+    ULONG deviceBits_;
     const bool allowSilence_;
+    const FrameSource source_;
     ULONG frameBytes_ = 0;
-    UCHAR source_[64] = {};
+    UCHAR expected_[64] = {};
     ULONGLONG next_ = 0;
     ULONGLONG mismatches_ = 0;
     ULONGLONG engineSilence_ = 0;
@@ -82,4 +91,4 @@ private:
     ULONGLONG mismatches_ = 0;
 };
 
-} // namespace adapter_harness
+} // namespace sim

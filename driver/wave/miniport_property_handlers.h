@@ -1,0 +1,10 @@
+// The miniport's property handlers, named in the filter description's automation tables.
+#pragma once
+
+#include "quen_driver_platform.h"
+
+// Volume and mute of a feature-unit node: handed to the adapter.
+NTSTATUS NTAPI PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest);
+
+// KSPROPERTY_GENERAL_COMPONENTID of the filter: who made the device and what it is called.
+NTSTATUS NTAPI PropertyHandler_ComponentId(PPCPROPERTY_REQUEST PropertyRequest);
