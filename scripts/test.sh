@@ -32,6 +32,6 @@ mkdir "$root/build-asan/fuzz-corpus"
     -artifact_prefix="$root/build-asan/" "$root/build-asan/fuzz-corpus" "$root/tests/fuzz/corpus"
 
 failed=0
-ctest --test-dir "$root/build-asan" --output-on-failure --no-tests=error -j2 || failed=1
+ctest --test-dir "$root/build-asan" --output-on-failure --no-tests=error -j2 -LE soak || failed=1
 ctest --test-dir "$root/build-release" --output-on-failure --no-tests=error -j2 || failed=1
 exit "$failed"
