@@ -94,8 +94,8 @@ std::vector<UCHAR> AudioRange(ULONG formatSize)
 HostileReplies WellFormedReplies()
 {
     HostileReplies replies;
-    KSPIN_INTERFACE streaming = {KSINTERFACESETID_Standard, KSINTERFACE_STANDARD_STREAMING, 0};
-    KSPIN_MEDIUM medium = {KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE, 0};
+    KSPIN_INTERFACE streaming = {{{KSINTERFACESETID_Standard, KSINTERFACE_STANDARD_STREAMING, 0}}};
+    KSPIN_MEDIUM medium = {{{KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE, 0}}};
     KSPIN_CINSTANCES instances = {1, 0};
     std::vector<UCHAR> range = AudioRange(sizeof(KSDATARANGE_AUDIO));
     replies.pin[KSPROPERTY_PIN_CTYPES] = Bytes(ULONG(1));
