@@ -106,7 +106,8 @@ LSTATUS CopyValueData(const std::vector<UCHAR> &data, LPBYTE buffer, LPDWORD siz
         return ERROR_SUCCESS;
     if (available < data.size())
         return ERROR_MORE_DATA;
-    std::memcpy(buffer, data.data(), data.size());
+    if (!data.empty()) // an empty value's data pointer may be null
+        std::memcpy(buffer, data.data(), data.size());
     return ERROR_SUCCESS;
 }
 
