@@ -5,6 +5,7 @@
 
 #include "driver_session.h"
 #include "stream_patterns.h"
+#include "usb/usb_host_controller.h"
 
 #include <array>
 
