@@ -23,9 +23,9 @@ MakeStreamingDevice(const std::string &name, std::string *description, FILE *out
     return model;
 }
 
-std::unique_ptr<DriverSession> StartDriver(host::Machine &machine,
-                                           std::shared_ptr<devices::StreamingAudioDeviceModel> model,
-                                           const std::string &description, FILE *out)
+std::unique_ptr<DriverSession>
+StartDriver(host::Machine &machine, std::shared_ptr<devices::StreamingAudioDeviceModel> model,
+            const std::string &description, FILE *out)
 {
     host::DriverPackage package = QuenAudioPackage();
     package.hardwareIds = {HardwareId(*model)};

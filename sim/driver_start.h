@@ -18,8 +18,8 @@ MakeStreamingDevice(const std::string &name, std::string *description, FILE *out
 
 // Installs the package for the model's hardware id and plugs the model. The session, or null
 // (said to `out`) when plug and play did not start the driver on the device.
-std::unique_ptr<DriverSession> StartDriver(host::Machine &machine,
-                                           std::shared_ptr<devices::StreamingAudioDeviceModel> model,
-                                           const std::string &description, FILE *out);
+std::unique_ptr<DriverSession>
+StartDriver(host::Machine &machine, std::shared_ptr<devices::StreamingAudioDeviceModel> model,
+            const std::string &description, FILE *out);
 
 } // namespace sim

@@ -77,11 +77,8 @@ TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
     CDevInfo unsupported;
     EXPECT_FALSE(unsupported.EnumFilters()) << "the device's own ids are not interface 0's";
 
-    GiveInterfaceZeroId();
     CDevInfo devices;
-    ASSERT_TRUE(devices.makeActiveDeviceList());
-    ASSERT_EQ(1u, devices.FilterCount());
-    const ActiveDeviceEntry *entry = devices.entryAt(0);
+    const ActiveDeviceEntry *entry = OnlyDeviceEntry(&devices);
     ASSERT_NE(nullptr, entry);
     LPCWSTR instanceId = Wide(node_->instanceId);
     EXPECT_EQ(0, lstrcmpiW(instanceId, entry->instanceId));
@@ -172,7 +169,8 @@ TEST_F(AudioFilter, VolumeAndMuteAreSetThroughTheirNodes)
     EXPECT_EQ(S_OK, NodeRequest(*filter, KSPROPERTY_AUDIO_MUTE, portcls_tests::kMuteNode, 0,
                                 KSPROPERTY_TYPE_SET, &mute));
     EXPECT_EQ(TRUE, log_.mute);
-    EXPECT_TRUE(FAILED(NodeRequest(*filter, KSPROPERTY_AUDIO_MUTE, 7, 0, KSPROPERTY_TYPE_GET, &mute)))
+    EXPECT_TRUE(
+        FAILED(NodeRequest(*filter, KSPROPERTY_AUDIO_MUTE, 7, 0, KSPROPERTY_TYPE_GET, &mute)))
         << "no such node";
 }
 

@@ -119,10 +119,10 @@ protected:
             packet.header.FrameExtent = packet.header.DataUsed =
                 ULONG(std::min<size_t>(packetBytes, data.size() - i * packetBytes));
             packet.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-            packet.pending = !DeviceIoControl(pin->Handle(), IOCTL_KS_WRITE_STREAM, nullptr, 0,
-                                              &packet.header, sizeof packet.header, nullptr,
-                                              &packet.overlapped) &&
-                             GetLastError() == ERROR_IO_PENDING;
+            packet.pending =
+                !DeviceIoControl(pin->Handle(), IOCTL_KS_WRITE_STREAM, nullptr, 0, &packet.header,
+                                 sizeof packet.header, nullptr, &packet.overlapped) &&
+                GetLastError() == ERROR_IO_PENDING;
             taken = taken && packet.pending;
         }
         taken = SUCCEEDED(pin->ChangeState(KSSTATE_RUN)) && taken;
@@ -201,6 +201,15 @@ protected:
                       key, u"HardwareID", REG_MULTI_SZ,
                       std::vector<UCHAR>(reinterpret_cast<const UCHAR *>(id.data()),
                                          reinterpret_cast<const UCHAR *>(id.data() + id.size()))));
+    }
+
+    // The device list after the device got its interface-0 id: its one entry, or null.
+    const ActiveDeviceEntry *OnlyDeviceEntry(CDevInfo *devices)
+    {
+        GiveInterfaceZeroId();
+        EXPECT_TRUE(devices->makeActiveDeviceList());
+        EXPECT_EQ(1u, devices->FilterCount());
+        return devices->FilterCount() == 1 ? devices->entryAt(0) : nullptr;
     }
 
     static WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits)
