@@ -55,7 +55,7 @@ host::DriverPackage QuenAudioPackage(std::optional<ULONG> dsdNativeModeSupported
     package.service = u"norvane_quen_audio";
     package.image = u"norvane_quen_audio.sys";
     package.entry = DriverEntry;
-    package.hardwareIds = {u"USB\\VID_2FC3&PID_D003"};
+    package.hardwareIds = {u"USB\\VID_2FC3&PID_D003&MI_00"}; // the audio function
     package.description = u"Quen DSD Audio RV-D3";
     if (dsdNativeModeSupported)
         package.hardwareKeyValues = {host::PackageRegistryValue::Dword(
@@ -74,14 +74,15 @@ std::u16string HardwareId(const devices::UsbAudioDeviceModel &model)
 }
 
 DriverSession::DriverSession(host::Machine &machine, const host::DriverPackage &package)
-    : pnp_(&host::PnpManager::Of(machine)), installed_(pnp_->Install(package))
+    : pnp_(&host::PnpManager::Of(machine)), service_(package.service),
+      installed_(pnp_->Install(package))
 {
 }
 
 host::DeviceNode *DriverSession::Plug(std::shared_ptr<devices::StreamingAudioDeviceModel> model)
 {
     model_ = std::move(model);
-    node_ = pnp_->Plug(kPort, model_);
+    node_ = host::PnpManager::ServedBy(pnp_->Plug(kPort, model_), service_);
     if (node_ == nullptr || node_->state != host::DeviceState::Started)
         return node_;
     std::vector<std::u16string> links = KsFilter::Interfaces(KSCATEGORY_AUDIO);

@@ -25,7 +25,7 @@ constexpr ULONG kWaveCapturePin = 3;
 // The driver package as its INF installs it; "DSDNativeModeSupported" is written when given.
 host::DriverPackage QuenAudioPackage(std::optional<ULONG> dsdNativeModeSupported = 1);
 
-// The hardware id "USB\VID_xxxx&PID_xxxx" of a model's device descriptor.
+// The device id "USB\VID_xxxx&PID_xxxx" of a model's device descriptor.
 std::u16string HardwareId(const devices::UsbAudioDeviceModel &model);
 
 class DriverSession {
@@ -34,7 +34,8 @@ public:
     NTSTATUS InstallStatus() const { return installed_; }
 
     // Plugs the model into port 1 (plug and play starts the driver on it) and opens its filter.
-    // The node, or null when the device could not be plugged.
+    // The node the package's driver serves (the device, or its function of a composite device),
+    // or null when the device could not be plugged or the package serves no part of it.
     host::DeviceNode *Plug(std::shared_ptr<devices::StreamingAudioDeviceModel> model);
     host::DeviceNode *Node() const { return node_; }
     KsFilter *Filter() const { return filter_.get(); }
@@ -49,6 +50,7 @@ public:
 
 private:
     host::PnpManager *pnp_;
+    std::u16string service_;
     NTSTATUS installed_;
     std::shared_ptr<devices::StreamingAudioDeviceModel> model_;
     host::DeviceNode *node_ = nullptr;

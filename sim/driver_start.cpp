@@ -28,7 +28,9 @@ StartDriver(host::Machine &machine, std::shared_ptr<devices::StreamingAudioDevic
             const std::string &description, FILE *out)
 {
     host::DriverPackage package = QuenAudioPackage();
-    package.hardwareIds = {HardwareId(*model)};
+    // Another model gets the driver for the whole device, as an INF naming its device id would.
+    if (package.hardwareIds.front() != HardwareId(*model) + u"&MI_00")
+        package.hardwareIds = {HardwareId(*model)};
     auto session = std::make_unique<DriverSession>(machine, package);
     std::fprintf(out, "driver package: %s installed: %s\n", "norvane_quen_audio",
                  NtStatusName(session->InstallStatus()));

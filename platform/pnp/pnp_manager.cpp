@@ -5,8 +5,10 @@
 #include "kernel/io_manager.h"
 #include "kernel/registry_store.h"
 #include "kernel/wide_string.h"
+#include "usb/usb_composite_parent.h"
 #include "usb/usb_host_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 
@@ -17,6 +19,27 @@ namespace {
 const char *const kServiceName = "PnP manager";
 
 std::string Text(const std::u16string &s) { return ToUtf8(s); }
+
+// The generic parent driver of composite USB devices, which the system's USB package installs.
+DriverPackage CompositeParentPackage()
+{
+    DriverPackage package;
+    package.service = kUsbCompositeParentService;
+    package.image = kUsbCompositeParentImage;
+    package.entry = UsbCompositeParentEntry;
+    package.hardwareIds = {kUsbCompositeId};
+    package.description = u"USB Composite Device";
+    package.classGuid = u"{36fc9e60-c465-11cf-8056-444553540000}"; // USB
+    return package;
+}
+
+DeviceNode &RootOf(DeviceNode &node)
+{
+    DeviceNode *root = &node;
+    while (root->parent != nullptr)
+        root = root->parent;
+    return *root;
+}
 
 } // namespace
 
@@ -49,6 +72,7 @@ PnpManager::PnpManager(Machine &machine) : machine_(machine)
         machine_.StartThread("PnP manager", machine_.SystemProcess(), [this] { ThreadMain(); });
     machine_.Io().SetLastFileClosedHandler(
         [this](PDEVICE_OBJECT device) { DeviceFilesClosed(device); });
+    Install(CompositeParentPackage());
 }
 
 PnpManager::~PnpManager()
@@ -57,15 +81,15 @@ PnpManager::~PnpManager()
     if (CurrentThreadOrNull() == nullptr)
         attachment.emplace(machine_, "PnP teardown", false);
     Run([this] {
-        for (DeviceNode &node : devices_) {
-            if (node.driver == nullptr)
-                continue;
-            if (size_t open = machine_.Io().OpenFiles(node.pdo))
-                machine_.Checks().Report(VerifierCheck::ObjectLeak,
-                                         std::to_string(open) + " file(s) still open on " +
-                                             Text(node.instanceId) + " at teardown");
-            RemoveStack(node);
-        }
+        for (DeviceNode &node : devices_)
+            if (node.driver != nullptr)
+                if (size_t open = machine_.Io().OpenFiles(node.pdo))
+                    machine_.Checks().Report(VerifierCheck::ObjectLeak,
+                                             std::to_string(open) + " file(s) still open on " +
+                                                 Text(node.instanceId) + " at teardown");
+        for (DeviceNode &node : devices_) // a parent's removal removes its children first
+            if (node.driver != nullptr)
+                RemoveStack(node);
     });
     Stop();
     machine_.Io().SetLastFileClosedHandler(nullptr);
@@ -215,29 +239,43 @@ DeviceNode *PnpManager::Plug(int port, std::shared_ptr<UsbDeviceModel> model)
     return node;
 }
 
+DeviceNode *PnpManager::ServedBy(DeviceNode *node, const std::u16string &service)
+{
+    if (node == nullptr || node->service == service)
+        return node;
+    for (DeviceNode *child : node->children)
+        if (DeviceNode *found = ServedBy(child, service))
+            return found;
+    return nullptr;
+}
+
+const DriverPackage *PnpManager::BestPackageLocked(const std::vector<std::u16string> &ids)
+{
+    // Windows ranks a driver by the position of the id it matches: hardware ids before
+    // compatible ids, earlier ones before later ones.
+    for (const std::u16string &id : ids)
+        for (const DriverPackage &candidate : packages_)
+            if (PackageMatches(candidate, {id}))
+                return &candidate;
+    return nullptr;
+}
+
 void PnpManager::Enumerate(DeviceNode &node)
 {
     std::vector<std::u16string> hardwareIds = QueryIds(node.pdo, BusQueryHardwareIDs);
     std::vector<std::u16string> compatibleIds = QueryIds(node.pdo, BusQueryCompatibleIDs);
+    std::vector<std::u16string> ids = hardwareIds;
+    ids.insert(ids.end(), compatibleIds.begin(), compatibleIds.end());
     const DriverPackage *package = nullptr;
     {
         std::lock_guard<std::mutex> guard(lock_);
-        for (const DriverPackage &candidate : packages_)
-            if (PackageMatches(candidate, hardwareIds)) {
-                package = &candidate;
-                break;
-            }
-        if (package == nullptr)
-            for (const DriverPackage &candidate : packages_)
-                if (PackageMatches(candidate, compatibleIds)) {
-                    package = &candidate;
-                    break;
-                }
+        package = BestPackageLocked(ids);
     }
     if (package == nullptr) {
         node.state = DeviceState::NoDriver;
         return;
     }
+    node.service = package->service;
     node.state = DeviceState::StartFailed;
     node.problem = InstallDeviceInstance(machine_.Registry(), *package, node.instanceId,
                                          hardwareIds, compatibleIds);
@@ -292,6 +330,40 @@ void PnpManager::Enumerate(DeviceNode &node)
         return;
     }
     node.state = DeviceState::Started;
+    EnumerateChildren(node);
+}
+
+void PnpManager::EnumerateChildren(DeviceNode &node)
+{
+    StackRequestResult result =
+        SendPnpRequest(node.pdo, IRP_MN_QUERY_DEVICE_RELATIONS, [](PIO_STACK_LOCATION l) {
+            l->Parameters.QueryDeviceRelations.Type = BusRelations;
+        });
+    auto relations = reinterpret_cast<PDEVICE_RELATIONS>(result.information);
+    if (!NT_SUCCESS(result.status) || relations == nullptr)
+        return;
+    std::vector<DeviceNode *> arrived;
+    for (ULONG i = 0; i < relations->Count; ++i) {
+        PDEVICE_OBJECT pdo = relations->Objects[i];
+        bool known = false;
+        for (DeviceNode *child : node.children)
+            known = known || child->pdo == pdo;
+        if (!known) {
+            std::lock_guard<std::mutex> guard(lock_);
+            devices_.emplace_back();
+            DeviceNode *child = &devices_.back();
+            child->pdo = pdo;
+            child->port = node.port;
+            child->parent = &node;
+            child->instanceId = DeviceInstanceIdOf(pdo);
+            node.children.push_back(child);
+            arrived.push_back(child);
+        }
+        ObDereferenceObject(pdo); // the reference the list came with; the bus driver keeps its own
+    }
+    ExFreePool(relations);
+    for (DeviceNode *child : arrived)
+        Enumerate(*child);
 }
 
 NTSTATUS PnpManager::StartStack(DeviceNode &node)
@@ -319,6 +391,9 @@ NTSTATUS PnpManager::StartStack(DeviceNode &node)
 
 void PnpManager::RemoveStack(DeviceNode &node)
 {
+    for (DeviceNode *child : node.children)
+        if (child->pdo != nullptr && child->state != DeviceState::Removed)
+            RemoveStack(*child);
     PDEVICE_OBJECT pdo = node.pdo;
     ObReferenceObject(pdo); // the bus driver deletes the PDO of a device that is gone
     SendPnpRequest(pdo, IRP_MN_REMOVE_DEVICE);
@@ -333,6 +408,12 @@ void PnpManager::RemoveStack(DeviceNode &node)
                                                            Text(node.instanceId) +
                                                            " after IRP_MN_REMOVE_DEVICE");
     ObDereferenceObject(pdo);
+    // A bus driver deletes its children's device objects with its own.
+    for (DeviceNode *child : node.children)
+        if (child->pdo != nullptr) {
+            interfaces_->ForgetDevice(child->pdo);
+            child->pdo = nullptr;
+        }
     node.state = DeviceState::Removed;
     if (LoadedDriver *driver = node.driver) {
         node.driver = nullptr;
@@ -351,11 +432,34 @@ NTSTATUS PnpManager::Query(DeviceNode &node, UCHAR query, UCHAR cancel)
     return status;
 }
 
+NTSTATUS PnpManager::QueryTree(DeviceNode &node, UCHAR query, UCHAR cancel)
+{
+    if (node.state != DeviceState::Started)
+        return STATUS_INVALID_DEVICE_STATE;
+    std::vector<DeviceNode *> order; // children before their parent
+    std::function<void(DeviceNode &)> collect = [&](DeviceNode &at) {
+        for (DeviceNode *child : at.children)
+            collect(*child);
+        if (at.state == DeviceState::Started)
+            order.push_back(&at);
+    };
+    collect(node);
+    for (size_t i = 0; i < order.size(); ++i) {
+        NTSTATUS status = SendPnpRequest(order[i]->pdo, query).status;
+        if (!NT_SUCCESS(status)) { // a veto: everything queried goes on as it was
+            for (size_t j = 0; j <= i; ++j)
+                SendPnpRequest(order[j]->pdo, cancel);
+            return status;
+        }
+    }
+    return STATUS_SUCCESS;
+}
+
 NTSTATUS PnpManager::Remove(DeviceNode &node)
 {
     NTSTATUS status = STATUS_SUCCESS;
     Run([&] {
-        status = Query(node, IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE);
+        status = QueryTree(node, IRP_MN_QUERY_REMOVE_DEVICE, IRP_MN_CANCEL_REMOVE_DEVICE);
         if (NT_SUCCESS(status))
             RemoveStack(node);
     });
@@ -364,20 +468,42 @@ NTSTATUS PnpManager::Remove(DeviceNode &node)
 
 void PnpManager::Unplug(DeviceNode &node)
 {
+    DeviceNode &root = RootOf(node);
     Run([&] {
-        usb_->Unplug(node.port);
-        if (node.state == DeviceState::Started || node.state == DeviceState::Stopped) {
-            SendPnpRequest(node.pdo, IRP_MN_SURPRISE_REMOVAL);
-            node.state = DeviceState::SurpriseRemoved;
-            if (machine_.Io().OpenFiles(node.pdo) != 0)
-                return; // removed when its last file closes
-            RemoveStack(node);
-        } else if (node.state != DeviceState::SurpriseRemoved) {
-            SendPnpRequest(node.pdo, IRP_MN_REMOVE_DEVICE); // the bus driver deletes its PDO
-        }
-        interfaces_->ForgetDevice(node.pdo);
-        node.pdo = nullptr;
+        usb_->Unplug(root.port);
+        SurpriseRemoveTree(root);
+        FinishRemoval(root);
     });
+}
+
+void PnpManager::SurpriseRemoveTree(DeviceNode &node)
+{
+    for (DeviceNode *child : node.children)
+        SurpriseRemoveTree(*child);
+    if (node.state == DeviceState::Started || node.state == DeviceState::Stopped) {
+        SendPnpRequest(node.pdo, IRP_MN_SURPRISE_REMOVAL);
+        node.state = DeviceState::SurpriseRemoved;
+    }
+}
+
+void PnpManager::FinishRemoval(DeviceNode &node)
+{
+    for (DeviceNode *child : node.children)
+        FinishRemoval(*child);
+    if (node.pdo == nullptr)
+        return;
+    for (DeviceNode *child : node.children)
+        if (child->pdo != nullptr)
+            return; // once its children are removed
+    if (node.state == DeviceState::SurpriseRemoved) {
+        if (machine_.Io().OpenFiles(node.pdo) != 0)
+            return; // when its last file closes
+        RemoveStack(node);
+    } else {
+        SendPnpRequest(node.pdo, IRP_MN_REMOVE_DEVICE); // the bus driver deletes its PDO
+    }
+    interfaces_->ForgetDevice(node.pdo);
+    node.pdo = nullptr;
 }
 
 void PnpManager::DeviceFilesClosed(PDEVICE_OBJECT device)
@@ -385,11 +511,7 @@ void PnpManager::DeviceFilesClosed(PDEVICE_OBJECT device)
     std::lock_guard<std::mutex> guard(lock_);
     for (DeviceNode &node : devices_)
         if (node.pdo == device && node.state == DeviceState::SurpriseRemoved)
-            Post([this, &node] {
-                RemoveStack(node);
-                interfaces_->ForgetDevice(node.pdo);
-                node.pdo = nullptr;
-            });
+            Post([this, &node] { FinishRemoval(RootOf(node)); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -397,6 +519,8 @@ void PnpManager::DeviceFilesClosed(PDEVICE_OBJECT device)
 
 NTSTATUS PnpManager::Rebalance(DeviceNode &node)
 {
+    if (!node.children.empty())
+        return STATUS_INVALID_DEVICE_REQUEST; // USB devices hold no resources to rebalance
     NTSTATUS status = STATUS_SUCCESS;
     Run([&] {
         status = Query(node, IRP_MN_QUERY_STOP_DEVICE, IRP_MN_CANCEL_STOP_DEVICE);
@@ -421,7 +545,14 @@ NTSTATUS PnpManager::SetSystemPower(SYSTEM_POWER_STATE state)
     POWER_STATE power;
     power.SystemState = state;
     NTSTATUS result = STATUS_SUCCESS;
-    for (DeviceNode &node : devices_) {
+    // Children follow their parents in the list: going to sleep they go first, waking last.
+    std::vector<DeviceNode *> order;
+    for (DeviceNode &node : devices_)
+        order.push_back(&node);
+    if (state != PowerSystemWorking)
+        std::reverse(order.begin(), order.end());
+    for (DeviceNode *at : order) {
+        DeviceNode &node = *at;
         if (node.state != DeviceState::Started)
             continue;
         if (state != PowerSystemWorking) {

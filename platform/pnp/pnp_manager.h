@@ -50,10 +50,14 @@ struct LoadedDriver {
 
 struct DeviceNode {
     PDEVICE_OBJECT pdo = nullptr;
-    int port = 0;
+    int port = 0; // the port of the USB device it is or belongs to
+    // A device a bus driver enumerated (the function of a composite device) has a parent.
+    DeviceNode *parent = nullptr;
+    std::vector<DeviceNode *> children;
     std::u16string instanceId;
     DeviceState state = DeviceState::NoDriver;
     NTSTATUS problem = STATUS_SUCCESS;
+    std::u16string service; // of the package plug and play chose for it; empty if none
     LoadedDriver *driver = nullptr;
 };
 
@@ -79,13 +83,19 @@ public:
     NTSTATUS Install(const DriverPackage &package);
 
     // A device arrives on a port; returns its node (null if the controller could not enumerate
-    // it). The node lives as long as the PnP manager.
+    // it). The node lives as long as the PnP manager. A composite device gets the system's
+    // generic parent driver unless a package names the device itself, and its functions are
+    // the node's children.
     DeviceNode *Plug(int port, std::shared_ptr<UsbDeviceModel> model);
-    // Orderly removal; a veto of the query is returned (the device stays).
+    // The node of the device or of its function that `service` drives, or null.
+    static DeviceNode *ServedBy(DeviceNode *node, const std::u16string &service);
+    // Orderly removal of the node and its children (children first); a veto of a query is
+    // returned (the devices stay).
     NTSTATUS Remove(DeviceNode &node);
-    // Surprise removal: the device is pulled from its port.
+    // Surprise removal: the USB device the node is or belongs to is pulled from its port.
     void Unplug(DeviceNode &node);
-    // Rebalance: query-stop, then stop and start; a veto of the query is returned.
+    // Rebalance of a device without children: query-stop, then stop and start; a veto of the
+    // query is returned.
     NTSTATUS Rebalance(DeviceNode &node);
     // System sleep (S3) and resume (S0) of every started device.
     NTSTATUS Sleep();
@@ -106,6 +116,10 @@ private:
 
     // --- on the PnP thread ---
     void Enumerate(DeviceNode &node);
+    // Asks a started device for its children and enumerates the new ones.
+    void EnumerateChildren(DeviceNode &node);
+    // The package that ranks best for the ids: the one matching the earliest id.
+    const DriverPackage *BestPackageLocked(const std::vector<std::u16string> &ids);
     NTSTATUS LoadDriver(LoadedDriver &driver);
     // Unloads a driver (DriverUnload if its DriverEntry succeeded) and reports its leftovers.
     void UnloadDriver(LoadedDriver &driver, bool entered);
@@ -113,6 +127,14 @@ private:
     void RemoveStack(DeviceNode &node);
     // A query-remove or query-stop; a veto is cancelled and returned.
     NTSTATUS Query(DeviceNode &node, UCHAR query, UCHAR cancel);
+    // The query for the node's subtree, children first; on a veto the queried ones are
+    // cancelled.
+    NTSTATUS QueryTree(DeviceNode &node, UCHAR query, UCHAR cancel);
+    // Surprise removal of the subtree (children first), once its device has gone.
+    void SurpriseRemoveTree(DeviceNode &node);
+    // Removes what has gone from the subtree once nothing holds it: a node when its last file
+    // has closed and its children are removed.
+    void FinishRemoval(DeviceNode &node);
     void DeviceFilesClosed(PDEVICE_OBJECT device);
     NTSTATUS SetSystemPower(SYSTEM_POWER_STATE state);
 

@@ -107,8 +107,26 @@ bool UsbDevice::Enumerate()
                               USB_DESCRIPTOR_MAKE_TYPE_AND_INDEX(USB_DEVICE_DESCRIPTOR_TYPE, 0), 0,
                               sizeof descriptor_),
                         reinterpret_cast<UCHAR *>(&descriptor_), &length, 0);
-    return status == USBD_STATUS_SUCCESS && length == sizeof descriptor_ &&
-           descriptor_.bDescriptorType == USB_DEVICE_DESCRIPTOR_TYPE;
+    if (status != USBD_STATUS_SUCCESS || length != sizeof descriptor_ ||
+        descriptor_.bDescriptorType != USB_DEVICE_DESCRIPTOR_TYPE)
+        return false;
+    // The hub reads the configuration's header as well, to tell a composite device: a class of
+    // 0 or the interface association class, one configuration, more than one interface. It
+    // goes straight to the device: a port's scripted faults are for the client driver's requests.
+    USB_CONFIGURATION_DESCRIPTOR header{};
+    const UsbControlResult result = model_->Control(
+        Setup(0x80, USB_REQUEST_GET_DESCRIPTOR,
+              USB_DESCRIPTOR_MAKE_TYPE_AND_INDEX(USB_CONFIGURATION_DESCRIPTOR_TYPE, 0), 0,
+              sizeof header),
+        reinterpret_cast<UCHAR *>(&header), 0);
+    const bool associationClass = descriptor_.bDeviceClass == 0xEF &&
+                                  descriptor_.bDeviceSubClass == 0x02 &&
+                                  descriptor_.bDeviceProtocol == 0x01;
+    composite_ = !result.stall && result.length >= sizeof header &&
+                 header.bDescriptorType == USB_CONFIGURATION_DESCRIPTOR_TYPE &&
+                 header.bNumInterfaces > 1 && descriptor_.bNumConfigurations == 1 &&
+                 (descriptor_.bDeviceClass == 0 || associationClass);
+    return true;
 }
 
 USBD_STATUS UsbDevice::ControlTransfer(const UsbSetupPacket &setup, UCHAR *data, ULONG *length,

@@ -29,6 +29,8 @@ public:
     int Port() const { return port_; }
     UsbSpeed Speed() const { return speed_; }
     const USB_DEVICE_DESCRIPTOR &Descriptor() const { return descriptor_; }
+    // Whether plug and play sees a composite device (known once enumerated).
+    bool Composite() const { return composite_; }
     PDEVICE_OBJECT Pdo() const { return pdo_; }
     void SetPdo(PDEVICE_OBJECT pdo) { pdo_ = pdo; }
     std::atomic<LONG> &BusInterfaceReferences() { return busInterfaceReferences_; }
@@ -38,8 +40,8 @@ public:
     ULONGLONG EndTime(ULONGLONG interval) const;
 
     // --- with the controller's lock held ---
-    // Reads the device descriptor, as the hub does when a device arrives: false if the device
-    // does not give one.
+    // Reads the device descriptor and the configuration's header, as the hub does when a device
+    // arrives: false if the device does not give a device descriptor.
     bool Enumerate();
     bool Gone() const { return gone_; }
     // Checks a request against the device's state and queues it. Not for AbortPipe.
@@ -105,6 +107,7 @@ private:
     const ULONG intervalsPerFrame_;
     const ULONGLONG baseFrame_; // the frame bus interval 0 starts
     USB_DEVICE_DESCRIPTOR descriptor_{};
+    bool composite_ = false;
     PDEVICE_OBJECT pdo_ = nullptr;
     std::atomic<LONG> busInterfaceReferences_{0};
 

@@ -61,12 +61,16 @@ NTSTATUS QueryId(UsbDevice &device, BUS_QUERY_ID_TYPE type, PIRP irp)
             {Format("USB\\VID_%04X&PID_%04X&REV_%04X", d.idVendor, d.idProduct, d.bcdDevice),
              deviceId},
             true, &irp->IoStatus.Information);
-    case BusQueryCompatibleIDs:
-        return IdList({Format("USB\\Class_%02X&SubClass_%02X&Prot_%02X", d.bDeviceClass,
-                              d.bDeviceSubClass, d.bDeviceProtocol),
-                       Format("USB\\Class_%02X&SubClass_%02X", d.bDeviceClass, d.bDeviceSubClass),
-                       Format("USB\\Class_%02X", d.bDeviceClass, 0)},
-                      true, &irp->IoStatus.Information);
+    case BusQueryCompatibleIDs: {
+        std::vector<std::string> ids = {
+            Format("USB\\Class_%02X&SubClass_%02X&Prot_%02X", d.bDeviceClass, d.bDeviceSubClass,
+                   d.bDeviceProtocol),
+            Format("USB\\Class_%02X&SubClass_%02X", d.bDeviceClass, d.bDeviceSubClass),
+            Format("USB\\Class_%02X", d.bDeviceClass, 0)};
+        if (device.Composite())
+            ids.push_back("USB\\COMPOSITE"); // the generic parent driver's match
+        return IdList(ids, true, &irp->IoStatus.Information);
+    }
     case BusQueryInstanceID:
         return IdList({std::to_string(device.Port())}, false, &irp->IoStatus.Information);
     default: return irp->IoStatus.Status;

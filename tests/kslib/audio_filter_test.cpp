@@ -77,6 +77,7 @@ TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
     CDevInfo unsupported;
     EXPECT_FALSE(unsupported.EnumFilters()) << "the device's own ids are not interface 0's";
 
+    GiveInterfaceZeroId();
     CDevInfo devices;
     const ActiveDeviceEntry *entry = OnlyDeviceEntry(&devices);
     ASSERT_NE(nullptr, entry);

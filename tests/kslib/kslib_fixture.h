@@ -28,7 +28,8 @@ protected:
     {
         pnp_ = &host::PnpManager::Of(M());
         ASSERT_EQ(STATUS_SUCCESS, pnp_->Install(package_));
-        node_ = pnp_->Plug(portcls_tests::kPort, device_);
+        node_ = host::PnpManager::ServedBy(pnp_->Plug(portcls_tests::kPort, device_),
+                                           package_.service);
         ASSERT_NE(nullptr, node_);
     }
 
@@ -186,8 +187,9 @@ protected:
         CloseHandle(running);
     }
 
-    // The emulated bus has no composite-device parent, so the device carries its own ids rather
-    // than those of its interface 0; the test gives it the id that parent would.
+    // A package that names the device id (the test driver's) serves the whole composite device,
+    // which then carries its own ids rather than its audio function's; the test gives it the id
+    // the generic parent gives the function.
     void GiveInterfaceZeroId()
     {
         std::u16string id = u"USB\\VID_2FC3&PID_D003&MI_00";
@@ -203,10 +205,9 @@ protected:
                                          reinterpret_cast<const UCHAR *>(id.data() + id.size()))));
     }
 
-    // The device list after the device got its interface-0 id: its one entry, or null.
+    // The device list's one entry, or null.
     const ActiveDeviceEntry *OnlyDeviceEntry(CDevInfo *devices)
     {
-        GiveInterfaceZeroId();
         EXPECT_TRUE(devices->makeActiveDeviceList());
         EXPECT_EQ(1u, devices->FilterCount());
         return devices->FilterCount() == 1 ? devices->entryAt(0) : nullptr;

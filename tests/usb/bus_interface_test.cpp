@@ -112,14 +112,15 @@ TEST_F(BusInterfaceTest, VersionsBeyondOneAreReportedAsNotEmulated)
     EXPECT_EQ(1u, Take(host::VerifierCheck::Usage).size());
 }
 
-TEST_F(BusInterfaceTest, IdentifiersNameVendorProductRevisionAndClass)
+TEST_F(BusInterfaceTest, IdentifiersNameVendorProductRevisionClassAndComposite)
 {
     EXPECT_EQ(u"USB\\VID_1234&PID_5678", QueryId(BusQueryDeviceID));
     EXPECT_EQ(std::u16string(u"USB\\VID_1234&PID_5678&REV_0100") + u'\0' +
                   u"USB\\VID_1234&PID_5678",
               QueryId(BusQueryHardwareIDs));
     EXPECT_EQ(std::u16string(u"USB\\Class_EF&SubClass_02&Prot_01") + u'\0' +
-                  u"USB\\Class_EF&SubClass_02" + u'\0' + u"USB\\Class_EF",
+                  u"USB\\Class_EF&SubClass_02" + u'\0' + u"USB\\Class_EF" + u'\0' +
+                  u"USB\\COMPOSITE", // one configuration of four interfaces
               QueryId(BusQueryCompatibleIDs));
     EXPECT_EQ(u"1", QueryId(BusQueryInstanceID));
 }

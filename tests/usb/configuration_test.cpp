@@ -50,13 +50,13 @@ TEST_F(ConfigurationTest, SelectConfigurationFillsInterfaceAndPipeRecordsAsWindo
 
     // SET_CONFIGURATION, then SET_INTERFACE for the one interface not at setting 0.
     std::vector<LoggedRequest> requests = model_->Requests();
-    ASSERT_EQ(3u, requests.size());
-    EXPECT_EQ(USB_REQUEST_SET_CONFIGURATION, requests[1].setup.bRequest);
-    EXPECT_EQ(1, requests[1].setup.wValue);
-    EXPECT_EQ(0x01, requests[2].setup.bmRequestType);
-    EXPECT_EQ(USB_REQUEST_SET_INTERFACE, requests[2].setup.bRequest);
-    EXPECT_EQ(1, requests[2].setup.wValue);
-    EXPECT_EQ(1, requests[2].setup.wIndex);
+    ASSERT_EQ(kHubRequests + 2, requests.size());
+    EXPECT_EQ(USB_REQUEST_SET_CONFIGURATION, requests[kHubRequests].setup.bRequest);
+    EXPECT_EQ(1, requests[kHubRequests].setup.wValue);
+    EXPECT_EQ(0x01, requests[kHubRequests + 1].setup.bmRequestType);
+    EXPECT_EQ(USB_REQUEST_SET_INTERFACE, requests[kHubRequests + 1].setup.bRequest);
+    EXPECT_EQ(1, requests[kHubRequests + 1].setup.wValue);
+    EXPECT_EQ(1, requests[kHubRequests + 1].setup.wIndex);
 }
 
 TEST_F(ConfigurationTest, HighBandwidthEndpointReportsAllTransactionsOfAMicroframe)

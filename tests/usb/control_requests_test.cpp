@@ -153,11 +153,12 @@ TEST_F(ControlRequestTest, RequestsRunOnePerMicroframeInTheOrderSent)
     for (PendingUrb *pending : pendings)
         EXPECT_EQ(STATUS_SUCCESS, Wait(*pending));
     std::vector<LoggedRequest> requests = model_->Requests();
-    ASSERT_EQ(4u, requests.size());
+    ASSERT_EQ(kHubRequests + 3, requests.size());
     for (USHORT value = 0; value < 3; ++value) {
-        EXPECT_EQ(value, requests[1 + value].setup.wValue);
+        EXPECT_EQ(value, requests[kHubRequests + value].setup.wValue);
         if (value > 0) {
-            EXPECT_EQ(requests[value].interval + 1, requests[1 + value].interval);
+            EXPECT_EQ(requests[kHubRequests + value - 1].interval + 1,
+                      requests[kHubRequests + value].interval);
         }
     }
 }

@@ -12,15 +12,17 @@ protected:
     void SetUp() override { Plug(); }
 };
 
-TEST_F(DescriptorRequestTest, PluggedDeviceHasAPdoWithItsInstanceIdAfterOneDescriptorRead)
+TEST_F(DescriptorRequestTest, PluggedDeviceHasAPdoWithItsInstanceIdAfterTheHubsReads)
 {
     EXPECT_EQ(u"USB\\VID_1234&PID_5678\\1", host::DeviceInstanceIdOf(pdo_));
     EXPECT_TRUE(pdo_->Flags & DO_BUS_ENUMERATED_DEVICE);
     EXPECT_FALSE(pdo_->Flags & DO_DEVICE_INITIALIZING);
     std::vector<LoggedRequest> requests = model_->Requests();
-    ASSERT_EQ(1u, requests.size()); // the hub's read of the device descriptor
+    ASSERT_EQ(kHubRequests, requests.size()); // the device descriptor, the configuration's header
     EXPECT_EQ(USB_REQUEST_GET_DESCRIPTOR, requests[0].setup.bRequest);
     EXPECT_EQ(0x0100, requests[0].setup.wValue);
+    EXPECT_EQ(0x0200, requests[1].setup.wValue);
+    EXPECT_EQ(9, requests[1].setup.wLength);
     EXPECT_EQ(1, model_->ConnectCount());
 }
 

@@ -16,6 +16,8 @@
 namespace usb_tests {
 
 constexpr int kPort = 1;
+// The requests the hub makes of a device it enumerates, which the device's log starts with.
+constexpr size_t kHubRequests = 2;
 
 // A URB with room for its variable part (and at least a whole URB union), zeroed.
 class UrbBuffer {
@@ -27,6 +29,23 @@ public:
 private:
     std::vector<UCHAR> bytes_;
 };
+
+// Sends a URB to a device object and waits for it.
+inline NTSTATUS SubmitUrbSync(PDEVICE_OBJECT device, PURB urb)
+{
+    KEVENT event;
+    KeInitializeEvent(&event, NotificationEvent, FALSE);
+    IO_STATUS_BLOCK iosb;
+    PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, device, nullptr, 0,
+                                             nullptr, 0, TRUE, &event, &iosb);
+    IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
+    NTSTATUS status = IoCallDriver(device, irp);
+    if (status == STATUS_PENDING) {
+        KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
+        status = iosb.Status;
+    }
+    return status;
+}
 
 // One asynchronous request: its IRP, and what the completion routine saw.
 struct PendingUrb {
@@ -61,21 +80,7 @@ protected:
         ASSERT_NE(nullptr, pdo_);
     }
 
-    NTSTATUS SubmitSync(PURB urb)
-    {
-        KEVENT event;
-        KeInitializeEvent(&event, NotificationEvent, FALSE);
-        IO_STATUS_BLOCK iosb;
-        PIRP irp = IoBuildDeviceIoControlRequest(IOCTL_INTERNAL_USB_SUBMIT_URB, pdo_, nullptr, 0,
-                                                 nullptr, 0, TRUE, &event, &iosb);
-        IoGetNextIrpStackLocation(irp)->Parameters.Others.Argument1 = urb;
-        NTSTATUS status = IoCallDriver(pdo_, irp);
-        if (status == STATUS_PENDING) {
-            KeWaitForSingleObject(&event, Executive, KernelMode, FALSE, nullptr);
-            status = iosb.Status;
-        }
-        return status;
-    }
+    NTSTATUS SubmitSync(PURB urb) { return SubmitUrbSync(pdo_, urb); }
 
     // Sends a URB with a fresh IRP and a completion routine; the test waits with Wait().
     PendingUrb &SubmitAsync(PURB urb)
