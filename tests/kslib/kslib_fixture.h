@@ -28,8 +28,8 @@ protected:
     {
         pnp_ = &host::PnpManager::Of(M());
         ASSERT_EQ(STATUS_SUCCESS, pnp_->Install(package_));
-        node_ = host::PnpManager::ServedBy(pnp_->Plug(portcls_tests::kPort, device_),
-                                           package_.service);
+        node_ =
+            host::PnpManager::ServedBy(pnp_->Plug(portcls_tests::kPort, device_), package_.service);
         ASSERT_NE(nullptr, node_);
     }
 

@@ -74,8 +74,8 @@ TEST(CompositeFunctionsTest, RealDevicesSplitIntoTheirFunctions)
             EXPECT_EQ(got.interfaces.size(), c[4]);
             for (size_t at = c[0]; at < c.size(); at += c[at])
                 if (c[at + 1] == USB_INTERFACE_DESCRIPTOR_TYPE) {
-                    EXPECT_NE(got.interfaces.end(), std::find(got.interfaces.begin(),
-                                                              got.interfaces.end(), c[at + 2]));
+                    EXPECT_NE(got.interfaces.end(),
+                              std::find(got.interfaces.begin(), got.interfaces.end(), c[at + 2]));
                 }
         }
     }
@@ -103,9 +103,8 @@ TEST(CompositeFunctionsTest, MalformedConfigurationsAreRefused)
         {"total length beyond the data", join({header, interface0, interface1}, 1)},
         {"descriptor running past the total", join({header, interface0, interface1}, -1)},
         {"zero-length descriptor", join({header, interface0, {0, 4}}, 0)},
-        {"interface in two associations", join({header, association, association, interface0,
-                                                interface1},
-                                               0)},
+        {"interface in two associations",
+         join({header, association, association, interface0, interface1}, 0)},
         {"not a configuration descriptor", join({{9, 4, 0, 0, 0, 1, 1, 0, 0}, interface0}, 0)},
         {"shorter than its header", {9, 2, 9, 0}},
     };
@@ -124,8 +123,9 @@ protected:
     {
         pnp_ = &host::PnpManager::Of(M());
         devices::DescriptorSet set = Dump("logitech-h340");
-        node_ = pnp_->Plug(usb_tests::kPort, std::make_shared<devices::RawDescriptorModel>(
-                                                 host::UsbSpeed::Full, set));
+        node_ =
+            pnp_->Plug(usb_tests::kPort,
+                       std::make_shared<devices::RawDescriptorModel>(host::UsbSpeed::Full, set));
         ASSERT_NE(nullptr, node_);
         ASSERT_EQ(2u, node_->children.size());
     }
@@ -137,8 +137,8 @@ protected:
         std::vector<UCHAR> bytes(512);
         UrbBuffer urb(sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST));
         UsbBuildGetDescriptorRequest(urb.Get(), sizeof(struct _URB_CONTROL_DESCRIPTOR_REQUEST),
-                                     USB_CONFIGURATION_DESCRIPTOR_TYPE, 0, 0, bytes.data(),
-                                     nullptr, ULONG(bytes.size()), nullptr);
+                                     USB_CONFIGURATION_DESCRIPTOR_TYPE, 0, 0, bytes.data(), nullptr,
+                                     ULONG(bytes.size()), nullptr);
         EXPECT_EQ(STATUS_SUCCESS, SubmitUrbSync(Child(index), urb.Get()));
         bytes.resize(urb->UrbControlDescriptorRequest.TransferBufferLength);
         return bytes;
@@ -150,8 +150,8 @@ protected:
     {
         auto descriptor = reinterpret_cast<PUSB_CONFIGURATION_DESCRIPTOR>(configuration.data());
         USB_INTERFACE_DESCRIPTOR setting = {9, 4, number, 0, 0, 0, 0, 0, 0};
-        if (PUSB_INTERFACE_DESCRIPTOR own = USBD_ParseConfigurationDescriptorEx(
-                descriptor, descriptor, number, 0, -1, -1, -1))
+        if (PUSB_INTERFACE_DESCRIPTOR own =
+                USBD_ParseConfigurationDescriptorEx(descriptor, descriptor, number, 0, -1, -1, -1))
             setting = *own;
         USBD_INTERFACE_LIST_ENTRY list[] = {{&setting, nullptr}, {nullptr, nullptr}};
         PURB urb = USBD_CreateConfigurationRequestEx(descriptor, list);
