@@ -161,14 +161,15 @@ protected:
     {
         static std::u16string path;
         // Never deleted: only the process's end may close what it opened (and the memory of a
-        // simulated process is the host's).
-        static std::vector<CKsAudFilter2 *> abandoned;
+        // simulated process is the host's). The list itself outlives the program's static
+        // destructors, so what it holds stays reachable.
+        static auto *abandoned = new std::vector<CKsAudFilter2 *>;
         path = AudioInterfacePaths().at(0);
         HANDLE running = CreateEventW(nullptr, TRUE, FALSE, L"quen.kslib.running");
         PKPROCESS process = Start("player", [] {
             HRESULT status = E_FAIL;
             auto filter = new CKsAudFilter2(Wide(path), &status);
-            abandoned.push_back(filter);
+            abandoned->push_back(filter);
             WAVEFORMATEX format = Pcm(2, portcls_tests::kMaxRate, 16);
             CKsAudPin *pin = nullptr;
             if (SUCCEEDED(filter->OpenFilter()) && SUCCEEDED(filter->ListPins()))
