@@ -6,6 +6,9 @@
 
 #include "quen_driver_platform.h"
 
+// The most channels a whole frame is converted for.
+#define ASIO_FRAME_CHANNELS_MAX 32
+
 // Whether whole frames can be converted for this ASIO sample type and device sample width: the
 // integer types (16, 24 and 32-bit) against 2, 3 and 4-byte device samples.
 BOOLEAN AsioFrameConversionFits(ULONG SampleType, ULONG DeviceBytes);

@@ -294,7 +294,7 @@ void CMiniportWaveCyclicStreamUsbAudio::SetStreamError(NTSTATUS Status)
 STDMETHODIMP_(void) CMiniportWaveCyclicStreamUsbAudio::Silence(PVOID Target, ULONG ByteCount)
 {
     UCHAR silence = 0;
-    const ULONG type = AsioBuffer.FirstSampleType();
+    const ULONG type = AsioBuffer.SampleType();
     if (Format.BitsPerSample == 8) {
         silence = 0x80;
     } else if (IsAsioMode() &&

@@ -11,10 +11,9 @@
 
 ULONG CMiniportWaveCyclicStreamUsbAudio::AsioHalfBytes() const
 {
-    ULONGLONG samples = AsioBuffer.HalfSamples();
-    if (AsioBuffer.FirstSampleType() == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1) {
-        samples /= 4;
-    }
+    const ULONGLONG samples = AsioDeviceSamplesPerHalf(AsioBuffer.HalfSamples(),
+                                                       AsioBuffer.SampleType(),
+                                                       Format.BitsPerSample / 8);
     const ULONGLONG bytes = samples * Format.BlockAlign;
     return bytes < AllocatedSize ? ULONG(bytes) : AllocatedSize;
 }
