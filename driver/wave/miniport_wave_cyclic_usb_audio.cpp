@@ -372,6 +372,16 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::BufferToggle()
     KeReleaseSpinLock(&StreamLock, oldIrql);
 }
 
+PKEVENT CMiniportWaveCyclicUsbAudio::ExchangeStreamEvent(CMiniportWaveCyclicStreamUsbAudio *Stream,
+                                                         PKEVENT Event)
+{
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&StreamLock, &oldIrql);
+    PKEVENT old = Stream->SwapAsioEvent(Event);
+    KeReleaseSpinLock(&StreamLock, oldIrql);
+    return old;
+}
+
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputReady()
 {
     CMiniportWaveCyclicStreamUsbAudio *render = RenderStream;
