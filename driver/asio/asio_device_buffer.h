@@ -53,6 +53,12 @@ public:
     // silences every half again. STATUS_INVALID_DEVICE_REQUEST without buffers or room.
     NTSTATUS Reply(PVOID Value, ULONG ValueBytes, BOOLEAN Caller32Bit);
 
+    // Whether the current process may use the buffers: the one they are mapped into, or any
+    // while there are none.
+    BOOLEAN IsOwnedByCurrentProcess() const
+    {
+        return Block == nullptr || OwnerProcess == PsGetCurrentProcess() ? TRUE : FALSE;
+    }
     // Channels with buffers; 0 while none exist (the stream then serves the WaveCyclic port).
     ULONG ChannelCount() const { return Channels; }
     // The ASIO sample type of every channel (0 while none exists).

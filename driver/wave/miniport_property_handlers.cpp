@@ -123,16 +123,17 @@ NTSTATUS NTAPI PropertyHandler_AsioDsdNativeMode(PPCPROPERTY_REQUEST PropertyReq
         (PropertyRequest->Verb & KSPROPERTY_TYPE_BASICSUPPORT) != 0) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
+    // The mode can only be set: a read would succeed with nothing in it.
     if ((PropertyRequest->Verb & KSPROPERTY_TYPE_SET) == 0) {
-        return STATUS_SUCCESS;
+        return STATUS_INVALID_DEVICE_REQUEST;
     }
     if (PropertyRequest->Value == nullptr || PropertyRequest->ValueSize != sizeof(USHORT)) {
         return STATUS_INVALID_PARAMETER;
     }
     const USHORT mode = *static_cast<const USHORT *>(PropertyRequest->Value);
     if (mode >= kDsdModeCount) {
-        QuenTrace(TRACE_LEVEL_WARNING, "native DSD mode %u ignored", mode);
-        return STATUS_SUCCESS;
+        QuenTrace(TRACE_LEVEL_WARNING, "native DSD mode %u refused", mode);
+        return STATUS_INVALID_PARAMETER;
     }
     PMINIPORTUSBAUDIONOTIFY notify = MiniportOf(PropertyRequest);
     if (notify == nullptr) {

@@ -24,8 +24,10 @@ void CMiniportWaveCyclicStreamUsbAudio::AsioCaptureNotification()
 {
     const ULONG read = ULONG(ReadPosition);
     const ULONG available = RingDistance(read, ULONG(WritePosition), AllocatedSize);
-    const ULONGLONG need =
-        ULONGLONG(AsioBuffer.HalfSamples() - AsioBuffer.Position()) * Format.BlockAlign;
+    const ULONG half = AsioDeviceSamplesPerHalf(AsioBuffer.HalfSamples(), AsioBuffer.SampleType(),
+                                                Format.BitsPerSample / 8);
+    const ULONG position = AsioBuffer.Position();
+    const ULONGLONG need = ULONGLONG(position < half ? half - position : 0) * Format.BlockAlign;
     const ULONG take = need < available ? ULONG(need) : available;
     CopyToAsioBuffer(Buffer + read, take);
     if (take >= need) {

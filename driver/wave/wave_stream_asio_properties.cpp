@@ -50,6 +50,12 @@ NTSTATUS CMiniportWaveCyclicStreamUsbAudio::AsioProperty(PPCPROPERTY_REQUEST Req
     if (id > KSPROPERTY_ASIO_OUTPUT_DELAY || (renderOnly && Capture)) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
+    // A handle to the pin in another process must not reach the buffers mapped into the host's,
+    // nor its event.
+    if (!AsioBuffer.IsOwnedByCurrentProcess()) {
+        QuenTrace(TRACE_LEVEL_ERROR, "ASIO property %lu from outside the host's process", id);
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
     if (verb & KSPROPERTY_TYPE_BASICSUPPORT) {
         return PropertyHandlerBasicSupport(Request, renderOnly ? kAccessSet : kAccessGetSet);
     }
