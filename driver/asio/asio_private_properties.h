@@ -1,9 +1,8 @@
 // The private property set between the ASIO driver and the kernel driver: its items, and the
 // packed records that cross the boundary (the buffer request, the reply entries for 64-bit and
-// 32-bit callers, and the header at the start of the shared block).
+// 32-bit callers, and the header at the start of the shared block). Both sides of the boundary
+// use it: the includer brings the Windows base types (kernel or user-mode headers) first.
 #pragma once
-
-#include "quen_driver_platform.h"
 
 // {8A41D2C7-5E93-4F0B-B61A-3C72E9D05F18}; defined once in driver_guids.cpp.
 DEFINE_GUID(KSPROPSETID_AsioPrivate, 0x8A41D2C7L, 0x5E93, 0x4F0B, 0xB6, 0x1A, 0x3C, 0x72, 0xE9,
