@@ -120,7 +120,6 @@ TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
     ASSERT_NE(nullptr, capture);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     HANDLE other = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    HANDLE semaphore = CreateSemaphoreW(nullptr, 0, 1, nullptr);
     const HANDLE pin = render->Handle();
     ULONG value = 0;
     struct Case {
@@ -141,8 +140,8 @@ TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
          ERROR_INVALID_FUNCTION},
         {"short handle", pin, KSPROPERTY_ASIO_REGISTER_EVENT, kSet, Bytes(4, 1),
          ERROR_INVALID_FUNCTION},
-        {"semaphore", pin, KSPROPERTY_ASIO_REGISTER_EVENT, kSet, HandleBytes(semaphore),
-         ERROR_INVALID_HANDLE},
+        {"a file, not an event", pin, KSPROPERTY_ASIO_REGISTER_EVENT, kSet,
+         HandleBytes(filter_->Handle()), ERROR_INVALID_HANDLE},
         {"read of register", pin, KSPROPERTY_ASIO_REGISTER_EVENT, kGet, HandleBytes(event),
          ERROR_INVALID_FUNCTION},
         {"unregister of none", pin, KSPROPERTY_ASIO_UNREGISTER_EVENT, kSet, HandleBytes(event),
@@ -172,7 +171,6 @@ TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
     mode = 2;
     EXPECT_EQ(ERROR_INVALID_PARAMETER,
               Send(filter, KSPROPERTY_ASIO_DSD_NATIVE_MODE, kSet, {}, &mode, 2).error);
-    CloseHandle(semaphore);
     CloseHandle(other);
     CloseHandle(event);
 }

@@ -1,0 +1,213 @@
+// libFuzzer target: one input is a script of private property requests that a user process sends
+// to the product driver on a started RV-D3, on a render pin, a capture pin and the filter, with
+// pin state changes in between. The machine, the device and the client process are made once;
+// every input gets pins of its own, which it closes again, so nothing of one input (buffers,
+// events, states) reaches the next. A request may be refused with any status; a sanitizer
+// finding, a verifier report, pool left behind by the input, or a reply whose addresses do not
+// lie in a view of the client's own that the client can write, aborts.
+//
+// A record: target (0 render, 1 capture, 2 filter, 3 a state for both pins), id selector, flags
+// (bit 0 GET, 1 SET, 2 BASICSUPPORT, 3 the instance starts with the input's event handle, 4
+// with the filter's handle), instance length, the instance bytes, value length (2 bytes).
+#include "devices/rvd3_model.h"
+#include "driver_session.h"
+#include "kernel/emulated_thread.h"
+#include "kernel/machine.h"
+#include "kernel/pool.h"
+#include "ks_aud_filter.h"
+#include "ks_aud_pin.h"
+#include "win32_subsystem.h"
+
+#include <ks.h>
+#include <setupapi.h>
+#include <windows.h>
+
+#include "asio/asio_private_properties.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const ULONG kIds[] = {KSPROPERTY_ASIO_BUFFERS,      KSPROPERTY_ASIO_REGISTER_EVENT,
+                      KSPROPERTY_ASIO_UNREGISTER_EVENT, KSPROPERTY_ASIO_OUTPUT_READY,
+                      KSPROPERTY_ASIO_OUTPUT_DELAY, 5,
+                      KSPROPERTY_ASIO_DSD_NATIVE_MODE};
+const size_t kMaximumValue = 4096;
+
+[[noreturn]] void Fail(const char *what)
+{
+    std::fprintf(stderr, "asio property fuzzer: %s\n", what);
+    std::abort();
+}
+
+class Reader {
+public:
+    Reader(const uint8_t *data, size_t size) : data_(data), size_(size) {}
+    bool Empty() const { return at_ >= size_; }
+    uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
+    std::vector<UCHAR> Bytes(size_t count)
+    {
+        std::vector<UCHAR> bytes;
+        while (count-- != 0 && at_ < size_)
+            bytes.push_back(data_[at_++]);
+        return bytes;
+    }
+
+private:
+    const uint8_t *data_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+// The machine with the driver started on the RV-D3 and this thread in a user process.
+struct World {
+    World()
+    {
+        attach = std::make_unique<host::ThreadAttachment>(machine, "fuzz");
+        session = std::make_unique<sim::DriverSession>(machine, sim::QuenAudioPackage());
+        if (session->InstallStatus() != STATUS_SUCCESS ||
+            session->Plug(std::make_shared<devices::Rvd3Model>()) == nullptr)
+            Fail("the driver did not start on the RV-D3");
+        session->CloseFilter();
+        attach.reset();
+        process = machine.CreateProcess("asio host");
+        user = std::make_unique<host::ThreadAttachment>(machine, "fuzz", true, process);
+        filterPath = FilterPath();
+    }
+
+    static std::vector<WCHAR> FilterPath()
+    {
+        HDEVINFO set = SetupDiGetClassDevsW(&KSCATEGORY_AUDIO, nullptr, nullptr,
+                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+        SP_DEVICE_INTERFACE_DATA data = {};
+        data.cbSize = sizeof data;
+        if (set == INVALID_HANDLE_VALUE ||
+            !SetupDiEnumDeviceInterfaces(set, nullptr, &KSCATEGORY_AUDIO, 0, &data))
+            Fail("no audio interface");
+        DWORD needed = 0;
+        SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &needed, nullptr);
+        std::vector<BYTE> detail(needed);
+        auto d = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail.data());
+        d->cbSize = sizeof *d;
+        if (!SetupDiGetDeviceInterfaceDetailW(set, &data, d, needed, nullptr, nullptr))
+            Fail("no interface path");
+        SetupDiDestroyDeviceInfoList(set);
+        std::vector<WCHAR> path(d->DevicePath, d->DevicePath + lstrlenW(d->DevicePath) + 1);
+        return path;
+    }
+
+    host::Machine machine;
+    std::unique_ptr<host::ThreadAttachment> attach;
+    std::unique_ptr<sim::DriverSession> session;
+    PKPROCESS process = nullptr;
+    std::unique_ptr<host::ThreadAttachment> user;
+    std::vector<WCHAR> filterPath;
+};
+
+World &TheWorld()
+{
+    static World *world = new World();
+    return *world;
+}
+
+// A successful GET of the buffers: every half it names must be writable by the client.
+void TouchHalves(const std::vector<UCHAR> &value, ULONG returned)
+{
+    for (size_t at = 0; at + sizeof(ASIO_CHANNEL_BUFFER) <= returned; at += sizeof(ASIO_CHANNEL_BUFFER)) {
+        ASIO_CHANNEL_BUFFER entry;
+        std::memcpy(&entry, value.data() + at, sizeof entry);
+        if (entry.KernelHalf[0] != 0 || entry.KernelHalf[1] != 0)
+            Fail("a kernel address reached the client");
+        for (const ULONGLONG half : entry.UserHalf) {
+            // One byte at each end of the first sample is enough to fault on a bad view.
+            auto *bytes = reinterpret_cast<volatile UCHAR *>(ULONG_PTR(half));
+            bytes[0] = bytes[0];
+        }
+    }
+}
+
+void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPin *capture,
+               HANDLE event)
+{
+    std::vector<UCHAR> value;
+    while (!input.Empty()) {
+        const uint8_t target = input.Byte() & 3;
+        const ULONG id = kIds[input.Byte() % (sizeof kIds / sizeof kIds[0])];
+        const uint8_t flags = input.Byte();
+        if (target == 3) {
+            const KSSTATE state = KSSTATE(flags & 3);
+            if (render != nullptr)
+                render->ChangeState(state);
+            if (capture != nullptr)
+                capture->ChangeState(state);
+            continue;
+        }
+        std::vector<UCHAR> instance = input.Bytes(input.Byte());
+        const HANDLE substitute = (flags & 8) ? event : (flags & 16) ? filter.Handle() : nullptr;
+        if (substitute != nullptr && instance.size() >= sizeof substitute)
+            std::memcpy(instance.data(), &substitute, sizeof substitute);
+        const size_t valueBytes = (size_t(input.Byte()) | size_t(input.Byte()) << 8) % kMaximumValue;
+        KSPROPERTY property = {};
+        property.Set = KSPROPSETID_AsioPrivate;
+        property.Id = id;
+        property.Flags = ((flags & 1) ? KSPROPERTY_TYPE_GET : 0) |
+                         ((flags & 2) ? KSPROPERTY_TYPE_SET : 0) |
+                         ((flags & 4) ? KSPROPERTY_TYPE_BASICSUPPORT : 0);
+        std::vector<UCHAR> in(sizeof property + instance.size());
+        std::memcpy(in.data(), &property, sizeof property);
+        if (!instance.empty())
+            std::memcpy(in.data() + sizeof property, instance.data(), instance.size());
+        value.assign(valueBytes, 0);
+        HANDLE handle = target == 0 ? (render ? render->Handle() : nullptr)
+                        : target == 1 ? (capture ? capture->Handle() : nullptr)
+                                      : filter.Handle();
+        if (handle == nullptr)
+            continue;
+        DWORD returned = 0;
+        const BOOL ok = DeviceIoControl(handle, IOCTL_KS_PROPERTY, in.data(), DWORD(in.size()),
+                                        value.empty() ? nullptr : value.data(), DWORD(value.size()),
+                                        &returned, nullptr);
+        if (returned > value.size())
+            Fail("the driver reported more bytes than the value holds");
+        if (ok && id == KSPROPERTY_ASIO_BUFFERS && (property.Flags & KSPROPERTY_TYPE_GET) &&
+            !(property.Flags & KSPROPERTY_TYPE_BASICSUPPORT))
+            TouchHalves(value, returned);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    World &world = TheWorld();
+    host::Pool &pool = world.machine.KernelPool();
+    const ULONGLONG mark = pool.Mark();
+    {
+        HRESULT status = E_FAIL;
+        CKsAudFilter2 filter(world.filterPath.data(), &status);
+        if (status != S_OK || filter.OpenFilter() != S_OK || filter.ListPins() != S_OK)
+            Fail("the filter did not open");
+        WAVEFORMATEX format = {};
+        format.wFormatTag = WAVE_FORMAT_PCM;
+        format.nChannels = 2;
+        format.nSamplesPerSec = 48000;
+        format.wBitsPerSample = 32;
+        format.nBlockAlign = 8;
+        format.nAvgBytesPerSec = 48000 * 8;
+        CKsAudPin *render = filter.OpenRenderPinFor(&format);
+        CKsAudPin *capture = filter.OpenCapturePinFor(&format);
+        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        Reader input(data, size);
+        RunScript(input, filter, render, capture, event);
+        CloseHandle(event);
+    }
+    if (!world.machine.Checks().Reports().empty())
+        Fail("verifier report");
+    if (!pool.OutstandingByTag(mark).empty())
+        Fail("the input left pool blocks behind");
+    return 0;
+}
