@@ -84,8 +84,8 @@ void ConvertArgs(benchmark::internal::Benchmark *b)
 {
     b->ArgNames({"frames", "type", "width", "capture", "frames_path"});
     for (const int frames : {512, 7680}) {
-        for (const int type : {ASIO_SAMPLE_TYPE_INT16_LSB, ASIO_SAMPLE_TYPE_INT24_LSB,
-                               ASIO_SAMPLE_TYPE_INT32_LSB}) {
+        for (const int type :
+             {ASIO_SAMPLE_TYPE_INT16_LSB, ASIO_SAMPLE_TYPE_INT24_LSB, ASIO_SAMPLE_TYPE_INT32_LSB}) {
             for (const int width : {2, 3, 4}) {
                 for (const int capture : {0, 1}) {
                     for (const int whole : {0, 1}) {

@@ -31,7 +31,8 @@ BOOLEAN IsDsd(ULONG SampleType)
 
 } // namespace
 
-// ---- CAsioBuffer ---------------------------------------------------------------------------------
+// ---- CAsioBuffer
+// ---------------------------------------------------------------------------------
 
 void CAsioBuffer::Init(CAsioDeviceBuffer *OwnerBuffer, ULONG Index, ULONG Type, ULONG Total,
                        PUCHAR KernelAddress, PUCHAR UserAddress)
@@ -86,12 +87,13 @@ void CAsioBuffer::Reply(ASIO_CHANNEL_BUFFER32 *Entry) const
     Entry->UserHalf[1] = ULONG(ULONG_PTR(UserHalf[1]));
 }
 
-// ---- CAsioDeviceBuffer ---------------------------------------------------------------------------
+// ---- CAsioDeviceBuffer
+// ---------------------------------------------------------------------------
 
 CAsioDeviceBuffer::CAsioDeviceBuffer()
     : Channels(0), Type(0), Half(0), Moved(0), Current(0), ChannelArray(nullptr),
-      ByDeviceChannel(nullptr), Block(nullptr), BlockBytes(0), Mdl(nullptr),
-      UserAddress(nullptr), OwnerProcess(nullptr), SharedHeader(nullptr)
+      ByDeviceChannel(nullptr), Block(nullptr), BlockBytes(0), Mdl(nullptr), UserAddress(nullptr),
+      OwnerProcess(nullptr), SharedHeader(nullptr)
 {
 }
 
@@ -166,7 +168,8 @@ NTSTATUS CAsioDeviceBuffer::AllocateAndMapForUserSpace(const ASIO_BUFFER_REQUEST
 NTSTATUS CAsioDeviceBuffer::Reply(PVOID Value, ULONG ValueBytes, BOOLEAN Caller32Bit)
 {
     const ULONG count = Channels;
-    const ULONGLONG entry = Caller32Bit ? sizeof(ASIO_CHANNEL_BUFFER32) : sizeof(ASIO_CHANNEL_BUFFER);
+    const ULONGLONG entry =
+        Caller32Bit ? sizeof(ASIO_CHANNEL_BUFFER32) : sizeof(ASIO_CHANNEL_BUFFER);
     if (count == 0 || Value == nullptr || ValueBytes < entry * count) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }

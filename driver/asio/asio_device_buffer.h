@@ -98,12 +98,12 @@ private:
     ULONG Half;
     ULONG Moved;
     ULONG Current;
-    CAsioBuffer *ChannelArray;       // owned, in request order
-    CAsioBuffer **ByDeviceChannel;   // owned; device channel k's channel, when they are a set
-    PUCHAR Block;                    // owned, whole pages
+    CAsioBuffer *ChannelArray;     // owned, in request order
+    CAsioBuffer **ByDeviceChannel; // owned; device channel k's channel, when they are a set
+    PUCHAR Block;                  // owned, whole pages
     ULONG BlockBytes;
-    PMDL Mdl;                        // owned
-    PVOID UserAddress;               // the block's view in the host's process
-    PEPROCESS OwnerProcess;          // the process of that view
-    volatile LONG *SharedHeader;     // the block's header; null while there is no block
+    PMDL Mdl;                    // owned
+    PVOID UserAddress;           // the block's view in the host's process
+    PEPROCESS OwnerProcess;      // the process of that view
+    volatile LONG *SharedHeader; // the block's header; null while there is no block
 };

@@ -13,8 +13,8 @@ namespace {
 const ULONG kMaxBytes = 4;
 
 template <ULONG AsioBytes, ULONG DeviceBytes>
-void InterleaveScalar(PUCHAR Frames, const UCHAR *const *Channels, ULONG ChannelCount,
-                      ULONG First, ULONG Samples)
+void InterleaveScalar(PUCHAR Frames, const UCHAR *const *Channels, ULONG ChannelCount, ULONG First,
+                      ULONG Samples)
 {
     PUCHAR out = Frames + SIZE_T(First) * ChannelCount * DeviceBytes;
     for (ULONG i = First; i < Samples; ++i) {
@@ -162,8 +162,8 @@ void Deinterleave(PUCHAR const *Channels, const UCHAR *Frames, ULONG ChannelCoun
 {
     ULONG done = 0;
     if (ChannelCount == 2) {
-        done = DeinterleaveStereo<AsioBytes, DeviceBytes>(Channels[0], Channels[1], Frames,
-                                                          Samples);
+        done =
+            DeinterleaveStereo<AsioBytes, DeviceBytes>(Channels[0], Channels[1], Frames, Samples);
     }
     DeinterleaveScalar<AsioBytes, DeviceBytes>(Channels, Frames, ChannelCount, done, Samples);
 }
@@ -209,6 +209,6 @@ void AsioDeinterleaveFrames(PUCHAR const *Channels, const UCHAR *Frames, ULONG C
     if (!AsioFrameConversionFits(SampleType, DeviceBytes)) {
         return;
     }
-    kDeinterleave[AsioSampleSize(SampleType) - 2][DeviceBytes - 2](Channels, Frames,
-                                                                   ChannelCount, Samples);
+    kDeinterleave[AsioSampleSize(SampleType) - 2][DeviceBytes - 2](Channels, Frames, ChannelCount,
+                                                                   Samples);
 }

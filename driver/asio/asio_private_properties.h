@@ -62,7 +62,8 @@ typedef struct {
 #pragma pack(pop)
 
 static_assert(sizeof(ASIO_CHANNEL_REQUEST) == 8, "an ASIO channel request is 8 bytes");
-static_assert(sizeof(ASIO_BUFFER_REQUEST) == 16, "an ASIO buffer request with one channel is 16 bytes");
+static_assert(sizeof(ASIO_BUFFER_REQUEST) == 16,
+              "an ASIO buffer request with one channel is 16 bytes");
 static_assert(sizeof(ASIO_CHANNEL_BUFFER) == 44, "a 64-bit ASIO reply entry is 44 bytes");
 static_assert(sizeof(ASIO_CHANNEL_BUFFER32) == 28, "a 32-bit ASIO reply entry is 28 bytes");
 static_assert(sizeof(ASIO_SHARED_HEADER) == 16, "the ASIO shared header is 16 bytes");

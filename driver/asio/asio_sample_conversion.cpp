@@ -67,7 +67,8 @@ constexpr ULONG Group(bool Capture, ULONG DeviceBytes)
 }
 
 // The integer types by size, for filling the table.
-template <ULONG DeviceBytes> constexpr void FillWidth(ConverterTable &Table)
+template <ULONG DeviceBytes>
+constexpr void FillWidth(ConverterTable &Table)
 {
     const ULONG render = Group(false, DeviceBytes);
     const ULONG capture = Group(true, DeviceBytes);
@@ -108,14 +109,11 @@ ULONG AsioSampleSize(ULONG SampleType)
 {
     switch (SampleType) {
     case ASIO_SAMPLE_TYPE_DSD_INT8_LSB1:
-    case ASIO_SAMPLE_TYPE_DSD_INT8_MSB1:
-        return 1;
+    case ASIO_SAMPLE_TYPE_DSD_INT8_MSB1: return 1;
     case 0:
-    case ASIO_SAMPLE_TYPE_INT16_LSB:
-        return 2;
+    case ASIO_SAMPLE_TYPE_INT16_LSB: return 2;
     case 1:
-    case ASIO_SAMPLE_TYPE_INT24_LSB:
-        return 3;
+    case ASIO_SAMPLE_TYPE_INT24_LSB: return 3;
     case 2:
     case 3:
     case 8:
@@ -127,13 +125,10 @@ ULONG AsioSampleSize(ULONG SampleType)
     case 24:
     case 25:
     case 26:
-    case 27:
-        return 4;
+    case 27: return 4;
     case 4:
-    case ASIO_SAMPLE_TYPE_FLOAT64_LSB:
-        return 8;
-    default:
-        return 0;
+    case ASIO_SAMPLE_TYPE_FLOAT64_LSB: return 8;
+    default: return 0;
     }
 }
 

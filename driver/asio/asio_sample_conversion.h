@@ -35,4 +35,3 @@ ULONG AsioSampleSize(ULONG SampleType);
 // ASIO sample type. Widths and types outside the table get the direction's default, which moves
 // nothing and logs.
 PASIO_SAMPLE_CONVERTER AsioSampleConverter(BOOLEAN Capture, ULONG DeviceBytes, ULONG SampleType);
-

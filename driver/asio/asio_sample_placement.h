@@ -4,7 +4,8 @@
 
 #include "quen_driver_platform.h"
 
-template <ULONG From, ULONG To> inline void PlaceSample(const UCHAR *In, PUCHAR Out)
+template <ULONG From, ULONG To>
+inline void PlaceSample(const UCHAR *In, PUCHAR Out)
 {
     if constexpr (To <= From) {
         RtlCopyMemory(Out, In + (From - To), To);

@@ -28,8 +28,8 @@ PMINIPORTUSBAUDIONOTIFY MiniportOf(PPCPROPERTY_REQUEST PropertyRequest)
 {
     PVOID notify = nullptr;
     if (PropertyRequest->MajorTarget == nullptr ||
-        !NT_SUCCESS(PropertyRequest->MajorTarget->QueryInterface(IID_IMiniportUsbAudioNotify,
-                                                                 &notify))) {
+        !NT_SUCCESS(
+            PropertyRequest->MajorTarget->QueryInterface(IID_IMiniportUsbAudioNotify, &notify))) {
         return nullptr;
     }
     return static_cast<PMINIPORTUSBAUDIONOTIFY>(notify);
@@ -100,8 +100,8 @@ NTSTATUS NTAPI PropertyHandler_AsioPrivate(PPCPROPERTY_REQUEST PropertyRequest)
     }
     // The minor target is the pin's stream, found through its own interface.
     PVOID stream = nullptr;
-    if (!NT_SUCCESS(PropertyRequest->MinorTarget->QueryInterface(IID_IMiniportWaveCyclicStream,
-                                                                 &stream))) {
+    if (!NT_SUCCESS(
+            PropertyRequest->MinorTarget->QueryInterface(IID_IMiniportWaveCyclicStream, &stream))) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
     auto waveStream = static_cast<PCMINIPORTWAVECYCLICSTREAMUSBAUDIO>(

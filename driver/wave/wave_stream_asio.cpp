@@ -11,9 +11,8 @@
 
 ULONG CMiniportWaveCyclicStreamUsbAudio::AsioHalfBytes() const
 {
-    const ULONGLONG samples = AsioDeviceSamplesPerHalf(AsioBuffer.HalfSamples(),
-                                                       AsioBuffer.SampleType(),
-                                                       Format.BitsPerSample / 8);
+    const ULONGLONG samples = AsioDeviceSamplesPerHalf(
+        AsioBuffer.HalfSamples(), AsioBuffer.SampleType(), Format.BitsPerSample / 8);
     const ULONGLONG bytes = samples * Format.BlockAlign;
     return bytes < AllocatedSize ? ULONG(bytes) : AllocatedSize;
 }

@@ -46,7 +46,8 @@ NTSTATUS CMiniportWaveCyclicStreamUsbAudio::AsioProperty(PPCPROPERTY_REQUEST Req
     PAGED_CODE();
     const ULONG id = Request->PropertyItem->Id;
     const ULONG verb = Request->Verb;
-    const BOOLEAN renderOnly = id == KSPROPERTY_ASIO_OUTPUT_READY || id == KSPROPERTY_ASIO_OUTPUT_DELAY;
+    const BOOLEAN renderOnly =
+        id == KSPROPERTY_ASIO_OUTPUT_READY || id == KSPROPERTY_ASIO_OUTPUT_DELAY;
     if (id > KSPROPERTY_ASIO_OUTPUT_DELAY || (renderOnly && Capture)) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
@@ -76,10 +77,8 @@ NTSTATUS CMiniportWaveCyclicStreamUsbAudio::AsioProperty(PPCPROPERTY_REQUEST Req
         return STATUS_INVALID_DEVICE_REQUEST;
     }
     switch (id) {
-    case KSPROPERTY_ASIO_REGISTER_EVENT:
-        return AsioRegisterEvent(InstanceHandle(Request));
-    case KSPROPERTY_ASIO_UNREGISTER_EVENT:
-        return AsioUnregisterEvent(InstanceHandle(Request));
+    case KSPROPERTY_ASIO_REGISTER_EVENT: return AsioRegisterEvent(InstanceHandle(Request));
+    case KSPROPERTY_ASIO_UNREGISTER_EVENT: return AsioUnregisterEvent(InstanceHandle(Request));
     case KSPROPERTY_ASIO_OUTPUT_READY:
         if (!IsAsioMode()) {
             return STATUS_INVALID_DEVICE_REQUEST;
@@ -125,8 +124,9 @@ NTSTATUS CMiniportWaveCyclicStreamUsbAudio::AsioGetBuffers(PPCPROPERTY_REQUEST R
     NTSTATUS status = AsioBuffer.Reply(Request->Value, Request->ValueSize, caller32Bit);
     if (NT_SUCCESS(status)) {
         // Only the entries go back, nothing of the rest of the buffer.
-        Request->ValueSize = AsioBuffer.ChannelCount() *
-                             (caller32Bit ? sizeof(ASIO_CHANNEL_BUFFER32) : sizeof(ASIO_CHANNEL_BUFFER));
+        Request->ValueSize =
+            AsioBuffer.ChannelCount() *
+            (caller32Bit ? sizeof(ASIO_CHANNEL_BUFFER32) : sizeof(ASIO_CHANNEL_BUFFER));
     }
     return status;
 }

@@ -46,8 +46,9 @@ TEST_P(AsioRenderCycle, PlaysEveryHalfInOrderOneBufferApart)
                       .error);
     Bytes delay(4, 0);
     delay[0] = 64;
-    ASSERT_EQ(0u, Send(handle, KSPROPERTY_ASIO_OUTPUT_DELAY, KSPROPERTY_TYPE_SET, delay, nullptr, 0)
-                      .error);
+    ASSERT_EQ(
+        0u,
+        Send(handle, KSPROPERTY_ASIO_OUTPUT_DELAY, KSPROPERTY_TYPE_SET, delay, nullptr, 0).error);
     ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_RUN));
 
     const ULONGLONG seconds = 2;
@@ -65,12 +66,14 @@ TEST_P(AsioRenderCycle, PlaysEveryHalfInOrderOneBufferApart)
         for (ULONG i = 0; i < c.bufferSamples; ++i, ++frame) {
             sim::SourceFrame(frame, bytes, sizeof bytes);
             for (ULONG k = 0; k < 2; ++k) {
-                std::memcpy(reinterpret_cast<UCHAR *>(ULONG_PTR(entries[k].UserHalf[index])) + 4 * i,
+                std::memcpy(reinterpret_cast<UCHAR *>(ULONG_PTR(entries[k].UserHalf[index])) +
+                                4 * i,
                             bytes + 4 * k, 4);
             }
         }
-        ASSERT_EQ(0u, Send(handle, KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {}, nullptr, 0)
-                          .error);
+        ASSERT_EQ(
+            0u,
+            Send(handle, KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {}, nullptr, 0).error);
     }
     ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_STOP));
     const double expected = double(seconds) * c.rate / c.bufferSamples;

@@ -82,9 +82,9 @@ TEST_P(HostileBufferRequest, IsRefusedAndKeepsNothing)
 {
     CKsAudPin *pin = OpenPin(false);
     ASSERT_NE(nullptr, pin);
-    EXPECT_EQ(ERROR_INVALID_FUNCTION, Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, kSet,
-                                           GetParam().instance, nullptr, 0)
-                                          .error);
+    EXPECT_EQ(
+        ERROR_INVALID_FUNCTION,
+        Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, kSet, GetParam().instance, nullptr, 0).error);
     DWORD error = 0;
     Buffers(pin->Handle(), 1, &error);
     EXPECT_EQ(ERROR_INVALID_FUNCTION, error);
@@ -129,12 +129,26 @@ TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
         Bytes instance;
         DWORD error;
     } cases[] = {
-        {"ready before buffers", pin, KSPROPERTY_ASIO_OUTPUT_READY, kSet, {}, ERROR_INVALID_FUNCTION},
-        {"ready on capture", capture->Handle(), KSPROPERTY_ASIO_OUTPUT_READY, kSet, {},
+        {"ready before buffers",
+         pin,
+         KSPROPERTY_ASIO_OUTPUT_READY,
+         kSet,
+         {},
+         ERROR_INVALID_FUNCTION},
+        {"ready on capture",
+         capture->Handle(),
+         KSPROPERTY_ASIO_OUTPUT_READY,
+         kSet,
+         {},
          ERROR_INVALID_FUNCTION},
         {"delay on capture", capture->Handle(), KSPROPERTY_ASIO_OUTPUT_DELAY, kSet, Bytes(4, 0),
          ERROR_INVALID_FUNCTION},
-        {"delay without a value", pin, KSPROPERTY_ASIO_OUTPUT_DELAY, kSet, {}, ERROR_INVALID_FUNCTION},
+        {"delay without a value",
+         pin,
+         KSPROPERTY_ASIO_OUTPUT_DELAY,
+         kSet,
+         {},
+         ERROR_INVALID_FUNCTION},
         {"delay", pin, KSPROPERTY_ASIO_OUTPUT_DELAY, kSet, Bytes(4, 0), 0},
         {"null handle", pin, KSPROPERTY_ASIO_REGISTER_EVENT, kSet, Bytes(8, 0),
          ERROR_INVALID_FUNCTION},

@@ -51,7 +51,8 @@ Bytes Render(ULONG type, ULONG width, const Bytes &asio, ULONG count)
     AsioSampleConverter(FALSE, width, type)(asio.data(), device.data(), count, stride);
     Bytes packed;
     for (ULONG i = 0; i < count; ++i) {
-        packed.insert(packed.end(), device.begin() + i * stride, device.begin() + i * stride + width);
+        packed.insert(packed.end(), device.begin() + i * stride,
+                      device.begin() + i * stride + width);
         for (ULONG g = width; g < stride; ++g) {
             EXPECT_EQ(0xEE, device[i * stride + g]) << "a gap byte was written";
         }
@@ -95,12 +96,13 @@ TEST(AsioSampleConverters, EveryIntegerPairFollowsThePlacementRule)
                     WriteBits(&in[i * from], from, values[i]);
                 }
                 const ULONG count = ULONG(values.size());
-                const Bytes out = capture ? Capture(type, width, in, count)
-                                          : Render(type, width, in, count);
+                const Bytes out =
+                    capture ? Capture(type, width, in, count) : Render(type, width, in, count);
                 for (size_t i = 0; i < values.size(); ++i) {
                     ASSERT_EQ(Placed(values[i], from, to), ReadSigned(&out[i * to], to))
-                        << "type " << type << ", width " << width << (capture ? ", capture" : ", render")
-                        << ", value " << std::hex << values[i];
+                        << "type " << type << ", width " << width
+                        << (capture ? ", capture" : ", render") << ", value " << std::hex
+                        << values[i];
                 }
             }
         }
@@ -120,15 +122,18 @@ TEST_P(AsioSampleEdgeTest, GivesTheListedBytes)
 {
     const EdgeCase &c = GetParam();
     const ULONG count = 1;
-    EXPECT_EQ(c.out, c.capture ? Capture(c.type, c.width, c.in, count) : Render(c.type, c.width, c.in, count));
+    EXPECT_EQ(c.out, c.capture ? Capture(c.type, c.width, c.in, count)
+                               : Render(c.type, c.width, c.in, count));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Listed, AsioSampleEdgeTest,
     ::testing::Values(
-        EdgeCase{"Int32To3BytesKeepsTop", false, 3, 18, {0x78, 0x56, 0x34, 0x12}, {0x56, 0x34, 0x12}},
+        EdgeCase{
+            "Int32To3BytesKeepsTop", false, 3, 18, {0x78, 0x56, 0x34, 0x12}, {0x56, 0x34, 0x12}},
         EdgeCase{"Int32To2Bytes", false, 2, 18, {0x78, 0x56, 0x34, 0x12}, {0x34, 0x12}},
-        EdgeCase{"Int32MinusOneTo2BytesFloors", false, 2, 18, {0x00, 0x80, 0xFF, 0xFF}, {0xFF, 0xFF}},
+        EdgeCase{
+            "Int32MinusOneTo2BytesFloors", false, 2, 18, {0x00, 0x80, 0xFF, 0xFF}, {0xFF, 0xFF}},
         EdgeCase{"Int24To2Bytes", false, 2, 17, {0x56, 0x34, 0x12}, {0x34, 0x12}},
         EdgeCase{"Int24LowByteDropped", false, 2, 17, {0xFF, 0x00, 0x00}, {0x00, 0x00}},
         EdgeCase{"Int16To4BytesPads", false, 4, 16, {0x01, 0x80}, {0, 0, 0x01, 0x80}},
@@ -160,7 +165,8 @@ TEST_F(AsioSampleDefaults, OnlyListedPairsMoveBytes)
     for (const Silent &s : silent) {
         Bytes source(64, 0x11), target(64, 0xAA);
         const size_t before = host::DebugLogOf(M()).Messages().size();
-        AsioSampleConverter(s.capture ? TRUE : FALSE, s.width, s.type)(source.data(), target.data(), 4, 8);
+        AsioSampleConverter(s.capture ? TRUE : FALSE, s.width, s.type)(source.data(), target.data(),
+                                                                       4, 8);
         EXPECT_EQ(Bytes(64, 0xAA), target) << "width " << s.width << ", type " << s.type;
         EXPECT_EQ(s.logged, host::DebugLogOf(M()).Messages().size() > before)
             << "width " << s.width << ", type " << s.type;
@@ -168,15 +174,16 @@ TEST_F(AsioSampleDefaults, OnlyListedPairsMoveBytes)
     const Bytes dsd = {1, 2, 3, 4, 5, 6, 7, 8};
     Bytes device(16, 0xEE);
     AsioSampleConverter(FALSE, 4, ASIO_SAMPLE_TYPE_DSD_INT8_MSB1)(dsd.data(), device.data(), 2, 8);
-    EXPECT_EQ((Bytes{1, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 0xEE}), device);
+    EXPECT_EQ((Bytes{1, 2, 3, 4, 0xEE, 0xEE, 0xEE, 0xEE, 5, 6, 7, 8, 0xEE, 0xEE, 0xEE, 0xEE}),
+              device);
     AsioSampleConverter(FALSE, 4, ASIO_SAMPLE_TYPE_DSD_INT8_MSB1)(nullptr, device.data(), 2, 8);
 }
 
 TEST(AsioSampleConverters, SampleSizesFollowTheTypes)
 {
-    const ULONG sizes[ASIO_SAMPLE_TYPE_COUNT + 1] = {
-        2, 3, 4, 4, 8, 0, 0, 0, 4, 4, 4, 4, 0, 0, 0, 0, 2, 3, 4, 4, 8, 0,
-        0, 0, 4, 4, 4, 4, 0, 0, 0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
+    const ULONG sizes[ASIO_SAMPLE_TYPE_COUNT + 1] = {2, 3, 4, 4, 8, 0, 0, 0, 4, 4, 4, 4, 0, 0, 0,
+                                                     0, 2, 3, 4, 4, 8, 0, 0, 0, 4, 4, 4, 4, 0, 0,
+                                                     0, 0, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     for (ULONG type = 0; type <= ASIO_SAMPLE_TYPE_COUNT; ++type) {
         EXPECT_EQ(sizes[type], AsioSampleSize(type)) << "type " << type;
     }
@@ -185,7 +192,8 @@ TEST(AsioSampleConverters, SampleSizesFollowTheTypes)
 // Widening then narrowing back gives every 16 and 24-bit value unchanged.
 TEST(AsioSampleConverters, WidenThenNarrowIsTheIdentity)
 {
-    for (const ULONG type : {ULONG(ASIO_SAMPLE_TYPE_INT16_LSB), ULONG(ASIO_SAMPLE_TYPE_INT24_LSB)}) {
+    for (const ULONG type :
+         {ULONG(ASIO_SAMPLE_TYPE_INT16_LSB), ULONG(ASIO_SAMPLE_TYPE_INT24_LSB)}) {
         const ULONG size = AsioSampleSize(type);
         const ULONG count = 1u << (8 * size);
         Bytes asio(SIZE_T(count) * size);
@@ -232,17 +240,21 @@ TEST(AsioFrameConversion, MatchesThePerChannelConverters)
                     for (ULONG k = 0; k < channels; ++k) {
                         in.push_back(asio[k].data());
                         out.push_back(fromFrames[k].data());
-                        AsioSampleConverter(FALSE, width, type)(asio[k].data(), tableOut.data() + k * width,
-                                                                samples, frame);
-                        AsioSampleConverter(TRUE, width, type)(device.data() + k * width, fromTable[k].data(),
-                                                               samples, frame);
+                        AsioSampleConverter(FALSE, width, type)(
+                            asio[k].data(), tableOut.data() + k * width, samples, frame);
+                        AsioSampleConverter(TRUE, width, type)(device.data() + k * width,
+                                                               fromTable[k].data(), samples, frame);
                     }
-                    AsioInterleaveFrames(framesOut.data(), in.data(), channels, samples, type, width);
-                    AsioDeinterleaveFrames(out.data(), device.data(), channels, samples, type, width);
-                    ASSERT_EQ(tableOut, framesOut) << "render type " << type << ", width " << width
-                                                   << ", channels " << channels << ", samples " << samples;
-                    ASSERT_EQ(fromTable, fromFrames) << "capture type " << type << ", width " << width
-                                                     << ", channels " << channels << ", samples " << samples;
+                    AsioInterleaveFrames(framesOut.data(), in.data(), channels, samples, type,
+                                         width);
+                    AsioDeinterleaveFrames(out.data(), device.data(), channels, samples, type,
+                                           width);
+                    ASSERT_EQ(tableOut, framesOut)
+                        << "render type " << type << ", width " << width << ", channels "
+                        << channels << ", samples " << samples;
+                    ASSERT_EQ(fromTable, fromFrames)
+                        << "capture type " << type << ", width " << width << ", channels "
+                        << channels << ", samples " << samples;
                 }
             }
         }

@@ -32,9 +32,9 @@
 
 namespace {
 
-const ULONG kIds[] = {KSPROPERTY_ASIO_BUFFERS,      KSPROPERTY_ASIO_REGISTER_EVENT,
+const ULONG kIds[] = {KSPROPERTY_ASIO_BUFFERS,          KSPROPERTY_ASIO_REGISTER_EVENT,
                       KSPROPERTY_ASIO_UNREGISTER_EVENT, KSPROPERTY_ASIO_OUTPUT_READY,
-                      KSPROPERTY_ASIO_OUTPUT_DELAY, 5,
+                      KSPROPERTY_ASIO_OUTPUT_DELAY,     5,
                       KSPROPERTY_ASIO_DSD_NATIVE_MODE};
 const size_t kMaximumValue = 4096;
 
@@ -117,7 +117,8 @@ World &TheWorld()
 // A successful GET of the buffers: every half it names must be writable by the client.
 void TouchHalves(const std::vector<UCHAR> &value, ULONG returned)
 {
-    for (size_t at = 0; at + sizeof(ASIO_CHANNEL_BUFFER) <= returned; at += sizeof(ASIO_CHANNEL_BUFFER)) {
+    for (size_t at = 0; at + sizeof(ASIO_CHANNEL_BUFFER) <= returned;
+         at += sizeof(ASIO_CHANNEL_BUFFER)) {
         ASIO_CHANNEL_BUFFER entry;
         std::memcpy(&entry, value.data() + at, sizeof entry);
         if (entry.KernelHalf[0] != 0 || entry.KernelHalf[1] != 0)
@@ -150,7 +151,8 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
         const HANDLE substitute = (flags & 8) ? event : (flags & 16) ? filter.Handle() : nullptr;
         if (substitute != nullptr && instance.size() >= sizeof substitute)
             std::memcpy(instance.data(), &substitute, sizeof substitute);
-        const size_t valueBytes = (size_t(input.Byte()) | size_t(input.Byte()) << 8) % kMaximumValue;
+        const size_t valueBytes =
+            (size_t(input.Byte()) | size_t(input.Byte()) << 8) % kMaximumValue;
         KSPROPERTY property = {};
         property.Set = KSPROPSETID_AsioPrivate;
         property.Id = id;
@@ -162,7 +164,7 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
         if (!instance.empty())
             std::memcpy(in.data() + sizeof property, instance.data(), instance.size());
         value.assign(valueBytes, 0);
-        HANDLE handle = target == 0 ? (render ? render->Handle() : nullptr)
+        HANDLE handle = target == 0   ? (render ? render->Handle() : nullptr)
                         : target == 1 ? (capture ? capture->Handle() : nullptr)
                                       : filter.Handle();
         if (handle == nullptr)
