@@ -31,8 +31,7 @@ BOOLEAN IsDsd(ULONG SampleType)
 
 } // namespace
 
-// ---- CAsioBuffer
-// ---------------------------------------------------------------------------------
+// ---- CAsioBuffer --------------------------------------------------------------------------------
 
 void CAsioBuffer::Init(CAsioDeviceBuffer *OwnerBuffer, ULONG Index, ULONG Type, ULONG Total,
                        PUCHAR KernelAddress, PUCHAR UserAddress)
@@ -87,8 +86,7 @@ void CAsioBuffer::Reply(ASIO_CHANNEL_BUFFER32 *Entry) const
     Entry->UserHalf[1] = ULONG(ULONG_PTR(UserHalf[1]));
 }
 
-// ---- CAsioDeviceBuffer
-// ---------------------------------------------------------------------------
+// ---- CAsioDeviceBuffer --------------------------------------------------------------------------
 
 CAsioDeviceBuffer::CAsioDeviceBuffer()
     : Channels(0), Type(0), Half(0), Moved(0), Current(0), ChannelArray(nullptr),
