@@ -104,10 +104,10 @@ NTSTATUS NTAPI PropertyHandler_AsioPrivate(PPCPROPERTY_REQUEST PropertyRequest)
             PropertyRequest->MinorTarget->QueryInterface(IID_IMiniportWaveCyclicStream, &stream))) {
         return STATUS_INVALID_DEVICE_REQUEST;
     }
-    auto waveStream = static_cast<PCMINIPORTWAVECYCLICSTREAMUSBAUDIO>(
-        static_cast<PMINIPORTWAVECYCLICSTREAM>(stream));
-    const NTSTATUS status = waveStream->AsioProperty(PropertyRequest);
-    waveStream->Release();
+    auto streamInterface = static_cast<PMINIPORTWAVECYCLICSTREAM>(stream);
+    const NTSTATUS status =
+        static_cast<PCMINIPORTWAVECYCLICSTREAMUSBAUDIO>(streamInterface)->AsioProperty(PropertyRequest);
+    streamInterface->Release();
     if (!NT_SUCCESS(status)) {
         QuenTrace(TRACE_LEVEL_WARNING, "ASIO property %lu, verb 0x%lX: status 0x%08lX",
                   PropertyRequest->PropertyItem->Id, PropertyRequest->Verb, status);

@@ -124,9 +124,9 @@ NTSTATUS CMiniportWaveCyclicStreamUsbAudio::AsioGetBuffers(PPCPROPERTY_REQUEST R
     NTSTATUS status = AsioBuffer.Reply(Request->Value, Request->ValueSize, caller32Bit);
     if (NT_SUCCESS(status)) {
         // Only the entries go back, nothing of the rest of the buffer.
-        Request->ValueSize =
-            AsioBuffer.ChannelCount() *
-            (caller32Bit ? sizeof(ASIO_CHANNEL_BUFFER32) : sizeof(ASIO_CHANNEL_BUFFER));
+        const ULONG entry =
+            caller32Bit ? ULONG(sizeof(ASIO_CHANNEL_BUFFER32)) : ULONG(sizeof(ASIO_CHANNEL_BUFFER));
+        Request->ValueSize = AsioBuffer.ChannelCount() * entry;
     }
     return status;
 }

@@ -109,10 +109,19 @@ protected:
         if (!instance.empty()) {
             std::memcpy(in.data() + sizeof property, instance.data(), instance.size());
         }
+        // As the KS client library sends them: overlapped, waited for.
+        HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = event;
         DWORD returned = 0;
-        const BOOL ok = DeviceIoControl(target, IOCTL_KS_PROPERTY, in.data(), DWORD(in.size()),
-                                        value, valueBytes, &returned, nullptr);
-        return {ok ? 0 : GetLastError(), returned};
+        BOOL ok = DeviceIoControl(target, IOCTL_KS_PROPERTY, in.data(), DWORD(in.size()), value,
+                                  valueBytes, &returned, &overlapped);
+        if (!ok && GetLastError() == ERROR_IO_PENDING) {
+            ok = GetOverlappedResult(target, &overlapped, &returned, TRUE);
+        }
+        const DWORD error = ok ? 0 : GetLastError();
+        CloseHandle(event);
+        return {error, returned};
     }
 
     // The instance of a buffer request: count, total samples, then (type, index) pairs.

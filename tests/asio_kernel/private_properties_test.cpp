@@ -36,12 +36,13 @@ TEST_F(PrivateProperties, BuffersAreZeroedHalvesBehindTheHeaderInTheHostsProcess
     auto base = static_cast<ULONG_PTR>(entries[0].UserHalf[0]) - sizeof(ASIO_SHARED_HEADER);
     EXPECT_EQ(0u, base % 4096) << "the block is whole pages of its own";
     for (ULONG i = 0; i < 2; ++i) {
-        EXPECT_EQ(i, entries[i].ChannelIndex);
-        EXPECT_EQ(kInt32, entries[i].SampleType);
-        EXPECT_EQ(256u, entries[i].HalfSamples);
-        EXPECT_EQ(0u, entries[i].KernelHalf[0] | entries[i].KernelHalf[1]);
-        EXPECT_EQ(base + 16 + 2048 * i, entries[i].UserHalf[0]);
-        EXPECT_EQ(base + 16 + 2048 * i + 1024, entries[i].UserHalf[1]);
+        // Packed fields are copied out before they are compared.
+        EXPECT_EQ(i, ULONG(entries[i].ChannelIndex));
+        EXPECT_EQ(kInt32, ULONG(entries[i].SampleType));
+        EXPECT_EQ(256u, ULONG(entries[i].HalfSamples));
+        EXPECT_EQ(0u, ULONGLONG(entries[i].KernelHalf[0] | entries[i].KernelHalf[1]));
+        EXPECT_EQ(ULONGLONG(base + 16 + 2048 * i), ULONGLONG(entries[i].UserHalf[0]));
+        EXPECT_EQ(ULONGLONG(base + 16 + 2048 * i + 1024), ULONGLONG(entries[i].UserHalf[1]));
     }
     const auto *block = reinterpret_cast<const UCHAR *>(base);
     EXPECT_EQ(Bytes(4096, 0), Bytes(block, block + 4096)) << "header, halves and slack zeroed";

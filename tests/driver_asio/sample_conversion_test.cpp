@@ -8,6 +8,7 @@
 #include "kernel/debug_log.h"
 #include "kernel/kernel_fixture.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>

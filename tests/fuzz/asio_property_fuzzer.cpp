@@ -123,16 +123,16 @@ void TouchHalves(const std::vector<UCHAR> &value, ULONG returned)
         std::memcpy(&entry, value.data() + at, sizeof entry);
         if (entry.KernelHalf[0] != 0 || entry.KernelHalf[1] != 0)
             Fail("a kernel address reached the client");
-        for (const ULONGLONG half : entry.UserHalf) {
-            // One byte at each end of the first sample is enough to fault on a bad view.
-            auto *bytes = reinterpret_cast<volatile UCHAR *>(ULONG_PTR(half));
+        for (ULONG i = 0; i < 2; ++i) {
+            // The first byte of each half is enough to fault on a bad view.
+            auto *bytes = reinterpret_cast<volatile UCHAR *>(ULONG_PTR(entry.UserHalf[i]));
             bytes[0] = bytes[0];
         }
     }
 }
 
 void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPin *capture,
-               HANDLE event)
+               HANDLE event, HANDLE done)
 {
     std::vector<UCHAR> value;
     while (!input.Empty()) {
@@ -170,9 +170,13 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
         if (handle == nullptr)
             continue;
         DWORD returned = 0;
-        const BOOL ok = DeviceIoControl(handle, IOCTL_KS_PROPERTY, in.data(), DWORD(in.size()),
-                                        value.empty() ? nullptr : value.data(), DWORD(value.size()),
-                                        &returned, nullptr);
+        OVERLAPPED overlapped = {};
+        overlapped.hEvent = done;
+        BOOL ok = DeviceIoControl(handle, IOCTL_KS_PROPERTY, in.data(), DWORD(in.size()),
+                                  value.empty() ? nullptr : value.data(), DWORD(value.size()),
+                                  &returned, &overlapped);
+        if (!ok && GetLastError() == ERROR_IO_PENDING)
+            ok = GetOverlappedResult(handle, &overlapped, &returned, TRUE);
         if (returned > value.size())
             Fail("the driver reported more bytes than the value holds");
         if (ok && id == KSPROPERTY_ASIO_BUFFERS && (property.Flags & KSPROPERTY_TYPE_GET) &&
@@ -203,8 +207,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CKsAudPin *render = filter.OpenRenderPinFor(&format);
         CKsAudPin *capture = filter.OpenCapturePinFor(&format);
         HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         Reader input(data, size);
-        RunScript(input, filter, render, capture, event);
+        RunScript(input, filter, render, capture, event, done);
+        CloseHandle(done);
         CloseHandle(event);
     }
     if (!world.machine.Checks().Reports().empty())
