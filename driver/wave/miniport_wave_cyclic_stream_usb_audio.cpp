@@ -286,6 +286,10 @@ void CMiniportWaveCyclicStreamUsbAudio::SetStreamError(NTSTATUS Status)
 {
     if (IsAsioMode() && IsDeviceGoneStatus(Status)) {
         AsioBuffer.SetDeviceStatus(Status);
+        // A host waiting for its next half would wait for ever: it is woken to see the status.
+        if (Event != nullptr) {
+            KeSetEvent(Event, IO_SOUND_INCREMENT, FALSE);
+        }
     }
 }
 

@@ -406,8 +406,12 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputDelay(ULONG Milliseconds)
 
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::SetStreamError(BOOLEAN Capture, NTSTATUS Status)
 {
+    // Under the stream lock: the stream's event must not go while it is set.
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&StreamLock, &oldIrql);
     CMiniportWaveCyclicStreamUsbAudio *stream = SlotOf(Capture);
     if (stream != nullptr) {
         stream->SetStreamError(Status);
     }
+    KeReleaseSpinLock(&StreamLock, oldIrql);
 }
