@@ -190,6 +190,46 @@ TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
     CloseHandle(event);
 }
 
+// A 32-bit host gets 28-byte entries whose addresses it can use, and registers its event with a
+// 4-byte handle.
+TEST_F(PrivateProperties, A32BitHostGetsShortEntriesAndHandles)
+{
+    filter_.reset();
+    PKPROCESS host = Win32().StartProcess(
+        "wow64 host", u"C:\\Program Files (x86)\\Quen Test\\wow64 host.exe",
+        [this] {
+            std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+            WAVEFORMATEX format = Pcm(2, 48000, 32);
+            CKsAudPin *pin = filter != nullptr ? filter->OpenRenderPinFor(&format) : nullptr;
+            if (pin == nullptr) {
+                return DWORD(1);
+            }
+            if (Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, kSet,
+                     BufferRequest(2, 512, {kInt32, 0, kInt32, 1}), nullptr, 0)
+                    .error != 0) {
+                return DWORD(2);
+            }
+            ASIO_CHANNEL_BUFFER32 entries[2];
+            const Reply reply =
+                Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, kGet, {}, entries, sizeof entries);
+            if (reply.error != 0 || reply.returned != sizeof entries) {
+                return DWORD(3);
+            }
+            const ULONG gap = ULONG(entries[1].UserHalf[0]) - ULONG(entries[0].UserHalf[0]);
+            auto *half = reinterpret_cast<UCHAR *>(ULONG_PTR(ULONG(entries[1].UserHalf[1])));
+            half[1023] = 0x5A; // the last byte of the last half is the client's to write
+            const ULONG handle = ULONG(ULONG_PTR(CreateEventW(nullptr, FALSE, FALSE, nullptr)));
+            Bytes instance(4);
+            std::memcpy(instance.data(), &handle, 4);
+            const DWORD registered =
+                Send(pin->Handle(), KSPROPERTY_ASIO_REGISTER_EVENT, kSet, instance, nullptr, 0)
+                    .error;
+            return gap == 2048 && registered == 0 ? DWORD(0) : DWORD(4);
+        },
+        true);
+    EXPECT_EQ(0u, Join(host));
+}
+
 // A host that ends without closing anything loses its pins, buffers and event reference: the
 // pins can be made again, and the machine ends with nothing left over.
 TEST_F(PrivateProperties, ProcessExitReleasesBuffersAndEvent)
