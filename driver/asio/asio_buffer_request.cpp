@@ -8,15 +8,6 @@ namespace {
 // The shared block never exceeds this: far above any real buffer (7680 samples of 8 channels of
 // 8 bytes is under 1 MiB), far below what would strain non-paged pool.
 const ULONGLONG kMaximumBlockBytes = 64ull * 1024 * 1024;
-const ULONG kDsdBytesPerDeviceSample = 4;
-
-BOOLEAN IsDsd(ULONG SampleType)
-{
-    return SampleType == ASIO_SAMPLE_TYPE_DSD_INT8_LSB1 ||
-                   SampleType == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1
-               ? TRUE
-               : FALSE;
-}
 
 NTSTATUS Refuse(PCSTR What, ULONGLONG Value)
 {
@@ -28,10 +19,7 @@ NTSTATUS Refuse(PCSTR What, ULONGLONG Value)
 
 ULONG AsioDeviceSamplesPerHalf(ULONG HalfSamples, ULONG SampleType, ULONG DeviceBytes)
 {
-    if (IsDsd(SampleType) && DeviceBytes == kDsdBytesPerDeviceSample) {
-        return HalfSamples / kDsdBytesPerDeviceSample;
-    }
-    return HalfSamples;
+    return HalfSamples / AsioSamplesPerDeviceSample(SampleType, DeviceBytes);
 }
 
 NTSTATUS AsioCheckBufferRequest(const VOID *Instance, ULONG InstanceBytes,

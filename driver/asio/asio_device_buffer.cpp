@@ -16,18 +16,9 @@ const ULONG kHeaderToggleCount = 1;
 const ULONG kHeaderDeviceStatus = 2;
 
 const UCHAR kDsdSilence = 0xAA;
-const ULONG kDsdBytesPerDeviceSample = 4;
 // Device samples are 1 to 4 bytes; the converters' entries cover bits 8 to 39.
 const ULONG kMinimumBits = 8;
 const ULONG kMaximumBits = 39;
-
-BOOLEAN IsDsd(ULONG SampleType)
-{
-    return SampleType == ASIO_SAMPLE_TYPE_DSD_INT8_LSB1 ||
-                   SampleType == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1
-               ? TRUE
-               : FALSE;
-}
 
 } // namespace
 
@@ -51,39 +42,16 @@ void CAsioBuffer::Init(CAsioDeviceBuffer *OwnerBuffer, ULONG Index, ULONG Type, 
 void CAsioBuffer::FillSilence()
 {
     const SIZE_T half = SIZE_T(AsioSampleSize(SampleType)) * (TotalSamples / 2);
-    const UCHAR silence = IsDsd(SampleType) ? kDsdSilence : 0;
+    const UCHAR silence = AsioIsDsdSampleType(SampleType) ? kDsdSilence : 0;
     RtlFillMemory(KernelHalf[0], half, silence);
     RtlFillMemory(KernelHalf[1], half, silence);
 }
 
 PUCHAR CAsioBuffer::CurrentSamples(ULONG DeviceBytes) const
 {
-    const SIZE_T unit = IsDsd(SampleType) && DeviceBytes == kDsdBytesPerDeviceSample
-                            ? kDsdBytesPerDeviceSample
-                            : AsioSampleSize(SampleType);
+    const SIZE_T unit =
+        SIZE_T(AsioSampleSize(SampleType)) * AsioSamplesPerDeviceSample(SampleType, DeviceBytes);
     return KernelHalf[Owner->CurrentHalf()] + unit * Owner->Position();
-}
-
-void CAsioBuffer::Reply(ASIO_CHANNEL_BUFFER *Entry) const
-{
-    Entry->ChannelIndex = ChannelIndex;
-    Entry->SampleType = SampleType;
-    Entry->HalfSamples = TotalSamples / 2;
-    Entry->KernelHalf[0] = 0;
-    Entry->KernelHalf[1] = 0;
-    Entry->UserHalf[0] = ULONGLONG(ULONG_PTR(UserHalf[0]));
-    Entry->UserHalf[1] = ULONGLONG(ULONG_PTR(UserHalf[1]));
-}
-
-void CAsioBuffer::Reply(ASIO_CHANNEL_BUFFER32 *Entry) const
-{
-    Entry->ChannelIndex = ChannelIndex;
-    Entry->SampleType = SampleType;
-    Entry->HalfSamples = TotalSamples / 2;
-    Entry->KernelHalf[0] = 0;
-    Entry->KernelHalf[1] = 0;
-    Entry->UserHalf[0] = ULONG(ULONG_PTR(UserHalf[0]));
-    Entry->UserHalf[1] = ULONG(ULONG_PTR(UserHalf[1]));
 }
 
 // ---- CAsioDeviceBuffer --------------------------------------------------------------------------

@@ -24,8 +24,20 @@ public:
     ULONG Index() const { return ChannelIndex; }
     // The samples at Position of the owner's current half, for device samples of DeviceBytes.
     PUCHAR CurrentSamples(ULONG DeviceBytes) const;
-    void Reply(ASIO_CHANNEL_BUFFER *Entry) const;
-    void Reply(ASIO_CHANNEL_BUFFER32 *Entry) const;
+    // One reply entry (ASIO_CHANNEL_BUFFER or ASIO_CHANNEL_BUFFER32, whose addresses are cut to
+    // their width); the kernel addresses stay 0.
+    template <class ENTRY>
+    void Reply(ENTRY *Entry) const
+    {
+        using Address = decltype(+Entry->UserHalf[0]);
+        Entry->ChannelIndex = ChannelIndex;
+        Entry->SampleType = SampleType;
+        Entry->HalfSamples = TotalSamples / 2;
+        for (ULONG half = 0; half < 2; ++half) {
+            Entry->KernelHalf[half] = 0;
+            Entry->UserHalf[half] = Address(ULONG_PTR(UserHalf[half]));
+        }
+    }
 
 private:
     ULONG ChannelIndex;

@@ -12,23 +12,17 @@ const ULONG kGroupCount = 2 * ASIO_DEVICE_SAMPLE_BYTES_MAX;
 // DSD moves four one-bit bytes of a channel per 4-byte device sample.
 const ULONG kDsdBytesPerDeviceSample = 4;
 
-template <ULONG AsioBytes, ULONG DeviceBytes>
-void RenderSamples(const UCHAR *Source, PUCHAR Destination, ULONG Count, ULONG Stride)
+// Count samples of From bytes into To bytes; the device side (the source for capture, the
+// destination for render) is Stride bytes apart, the ASIO side contiguous.
+template <ULONG From, ULONG To, bool Capture>
+void ConvertSamples(const UCHAR *Source, PUCHAR Destination, ULONG Count, ULONG Stride)
 {
+    const ULONG sourceStep = Capture ? Stride : From;
+    const ULONG destinationStep = Capture ? To : Stride;
     for (; Count != 0; --Count) {
-        PlaceSample<AsioBytes, DeviceBytes>(Source, Destination);
-        Source += AsioBytes;
-        Destination += Stride;
-    }
-}
-
-template <ULONG DeviceBytes, ULONG AsioBytes>
-void CaptureSamples(const UCHAR *Source, PUCHAR Destination, ULONG Count, ULONG Stride)
-{
-    for (; Count != 0; --Count) {
-        PlaceSample<DeviceBytes, AsioBytes>(Source, Destination);
-        Source += Stride;
-        Destination += AsioBytes;
+        PlaceSample<From, To>(Source, Destination);
+        Source += sourceStep;
+        Destination += destinationStep;
     }
 }
 
@@ -72,12 +66,12 @@ constexpr void FillWidth(ConverterTable &Table)
 {
     const ULONG render = Group(false, DeviceBytes);
     const ULONG capture = Group(true, DeviceBytes);
-    Table.Entries[render][ASIO_SAMPLE_TYPE_INT16_LSB] = RenderSamples<2, DeviceBytes>;
-    Table.Entries[render][ASIO_SAMPLE_TYPE_INT24_LSB] = RenderSamples<3, DeviceBytes>;
-    Table.Entries[render][ASIO_SAMPLE_TYPE_INT32_LSB] = RenderSamples<4, DeviceBytes>;
-    Table.Entries[capture][ASIO_SAMPLE_TYPE_INT16_LSB] = CaptureSamples<DeviceBytes, 2>;
-    Table.Entries[capture][ASIO_SAMPLE_TYPE_INT24_LSB] = CaptureSamples<DeviceBytes, 3>;
-    Table.Entries[capture][ASIO_SAMPLE_TYPE_INT32_LSB] = CaptureSamples<DeviceBytes, 4>;
+    Table.Entries[render][ASIO_SAMPLE_TYPE_INT16_LSB] = ConvertSamples<2, DeviceBytes, false>;
+    Table.Entries[render][ASIO_SAMPLE_TYPE_INT24_LSB] = ConvertSamples<3, DeviceBytes, false>;
+    Table.Entries[render][ASIO_SAMPLE_TYPE_INT32_LSB] = ConvertSamples<4, DeviceBytes, false>;
+    Table.Entries[capture][ASIO_SAMPLE_TYPE_INT16_LSB] = ConvertSamples<DeviceBytes, 2, true>;
+    Table.Entries[capture][ASIO_SAMPLE_TYPE_INT24_LSB] = ConvertSamples<DeviceBytes, 3, true>;
+    Table.Entries[capture][ASIO_SAMPLE_TYPE_INT32_LSB] = ConvertSamples<DeviceBytes, 4, true>;
     Table.Entries[render][ASIO_SAMPLE_TYPE_FLOAT32_LSB] = MoveNothing;
     Table.Entries[render][ASIO_SAMPLE_TYPE_FLOAT64_LSB] = MoveNothing;
     Table.Entries[capture][ASIO_SAMPLE_TYPE_FLOAT32_LSB] = MoveNothing;
@@ -104,6 +98,21 @@ constexpr ConverterTable BuildTable()
 constexpr ConverterTable kConverters = BuildTable();
 
 } // namespace
+
+BOOLEAN AsioIsDsdSampleType(ULONG SampleType)
+{
+    return SampleType == ASIO_SAMPLE_TYPE_DSD_INT8_LSB1 ||
+                   SampleType == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1
+               ? TRUE
+               : FALSE;
+}
+
+ULONG AsioSamplesPerDeviceSample(ULONG SampleType, ULONG DeviceBytes)
+{
+    return AsioIsDsdSampleType(SampleType) && DeviceBytes == kDsdBytesPerDeviceSample
+               ? kDsdBytesPerDeviceSample
+               : 1;
+}
 
 ULONG AsioSampleSize(ULONG SampleType)
 {

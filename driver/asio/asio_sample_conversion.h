@@ -31,6 +31,12 @@ typedef void (*PASIO_SAMPLE_CONVERTER)(const UCHAR *Source, PUCHAR Destination, 
 // Bytes per sample of an ASIO sample type; 0 for types without a size.
 ULONG AsioSampleSize(ULONG SampleType);
 
+// Whether the type is one of the one-bit DSD byte streams.
+BOOLEAN AsioIsDsdSampleType(ULONG SampleType);
+
+// The ASIO samples one device sample carries: four DSD bytes in a 4-byte device sample, else one.
+ULONG AsioSamplesPerDeviceSample(ULONG SampleType, ULONG DeviceBytes);
+
 // The converter for one direction (Capture: device to ASIO), device sample width in bytes and
 // ASIO sample type. Widths and types outside the table get the direction's default, which moves
 // nothing and logs.

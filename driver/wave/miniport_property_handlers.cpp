@@ -105,8 +105,8 @@ NTSTATUS NTAPI PropertyHandler_AsioPrivate(PPCPROPERTY_REQUEST PropertyRequest)
         return STATUS_INVALID_DEVICE_REQUEST;
     }
     auto streamInterface = static_cast<PMINIPORTWAVECYCLICSTREAM>(stream);
-    const NTSTATUS status =
-        static_cast<PCMINIPORTWAVECYCLICSTREAMUSBAUDIO>(streamInterface)->AsioProperty(PropertyRequest);
+    const NTSTATUS status = static_cast<PCMINIPORTWAVECYCLICSTREAMUSBAUDIO>(streamInterface)
+                                ->AsioProperty(PropertyRequest);
     streamInterface->Release();
     if (!NT_SUCCESS(status)) {
         QuenTrace(TRACE_LEVEL_WARNING, "ASIO property %lu, verb 0x%lX: status 0x%08lX",

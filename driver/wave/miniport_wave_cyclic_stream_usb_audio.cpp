@@ -298,11 +298,9 @@ void CMiniportWaveCyclicStreamUsbAudio::SetStreamError(NTSTATUS Status)
 STDMETHODIMP_(void) CMiniportWaveCyclicStreamUsbAudio::Silence(PVOID Target, ULONG ByteCount)
 {
     UCHAR silence = 0;
-    const ULONG type = AsioBuffer.SampleType();
     if (Format.BitsPerSample == 8) {
         silence = 0x80;
-    } else if (IsAsioMode() &&
-               (type == ASIO_SAMPLE_TYPE_DSD_INT8_LSB1 || type == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1)) {
+    } else if (IsAsioMode() && AsioIsDsdSampleType(AsioBuffer.SampleType())) {
         silence = 0xAA;
     }
     RtlFillMemory(Target, ByteCount, silence);
