@@ -91,6 +91,7 @@ NTSTATUS CAsioDeviceBuffer::AllocateAndMapForUserSpace(const ASIO_BUFFER_REQUEST
     }
     if (Mdl != nullptr) {
         MmBuildMdlForNonPagedPool(Mdl);
+        OwnerProcess = PsGetCurrentProcess();
         UserAddress = AsioMapIntoCurrentProcess(Mdl);
     }
     if (UserAddress == nullptr || ChannelArray == nullptr || ByDeviceChannel == nullptr) {
@@ -99,7 +100,6 @@ NTSTATUS CAsioDeviceBuffer::AllocateAndMapForUserSpace(const ASIO_BUFFER_REQUEST
         Free();
         return STATUS_INSUFFICIENT_RESOURCES;
     }
-    OwnerProcess = PsGetCurrentProcess();
     RtlZeroMemory(ChannelArray, sizeof(CAsioBuffer) * count);
     RtlZeroMemory(ByDeviceChannel, sizeof(CAsioBuffer *) * count);
     const SIZE_T bytes = SIZE_T(AsioSampleSize(Layout.SampleType)) * Layout.TotalSamples;
