@@ -175,8 +175,8 @@ ULONG CAsioDeviceBuffer::MovableSamples(ULONG Samples, ULONG DeviceBytes) const
 
 BOOLEAN CAsioDeviceBuffer::MovesWholeFrames(ULONG Stride, ULONG DeviceBytes) const
 {
-    return ByDeviceChannel != nullptr && Stride == Channels * DeviceBytes &&
-                   AsioFrameConversionFits(Type, DeviceBytes)
+    return ByDeviceChannel != nullptr && Channels <= ASIO_FRAME_CHANNELS_MAX &&
+                   Stride == Channels * DeviceBytes && AsioFrameConversionFits(Type, DeviceBytes)
                ? TRUE
                : FALSE;
 }
@@ -192,26 +192,23 @@ void CAsioDeviceBuffer::Move(BOOLEAN Capture, PUCHAR Frames, ULONG Samples, ULON
     const ULONG width = Bits / 8;
     const ULONG samples = MovableSamples(Samples, width);
     if (MovesWholeFrames(Stride, width)) {
-        // At most one channel per device channel, and a device frame is never wider than this.
         PUCHAR halves[ASIO_FRAME_CHANNELS_MAX];
-        if (count <= ASIO_FRAME_CHANNELS_MAX) {
-            for (ULONG k = 0; k < count; ++k) {
-                halves[k] = ByDeviceChannel[k]->CurrentSamples(width);
-            }
-            if (Capture) {
-                AsioDeinterleaveFrames(halves, Frames, count, samples, Type, width);
-            } else {
-                AsioInterleaveFrames(Frames, halves, count, samples, Type, width);
-            }
-            Moved += Samples;
-            return;
+        for (ULONG k = 0; k < count; ++k) {
+            halves[k] = ByDeviceChannel[k]->CurrentSamples(width);
         }
+        if (Capture) {
+            AsioDeinterleaveFrames(halves, Frames, count, samples, Type, width);
+        } else {
+            AsioInterleaveFrames(Frames, halves, count, samples, Type, width);
+        }
+        Moved += Samples;
+        return;
     }
     const PASIO_SAMPLE_CONVERTER convert = AsioSampleConverter(Capture, width, Type);
     for (ULONG i = 0; i < count; ++i) {
         const CAsioBuffer &channel = ChannelArray[i];
         // A channel outside the frame (the format changed under the buffers) moves nothing.
-        if (ULONGLONG(channel.Index() + 1) * width > Stride) {
+        if ((ULONGLONG(channel.Index()) + 1) * width > Stride) {
             continue;
         }
         PUCHAR device = Frames + SIZE_T(width) * channel.Index();
