@@ -1,7 +1,8 @@
 // The ASIO render cycle against the RV-D3, driven the way the ASIO driver drives it: buffers, the
 // event, the output delay, RUN, then at every event the half the header names filled with the
-// next frames of the source and output ready sent. The device must play the source bit exact
-// and the events come one buffer apart.
+// next frames of the source and output ready sent. The device must play the source bit exact,
+// the events come one buffer apart, a host that stops answering gets silence, and device loss
+// wakes the host with the status in the header.
 #include "asio_kernel_fixture.h"
 
 #include "stream_patterns.h"
@@ -11,84 +12,147 @@ namespace {
 
 constexpr ULONG kInt32 = 18;
 
+// One ASIO host on the render pin: two Int32 channels of `bufferSamples`.
+class RenderHost {
+public:
+    RenderHost(CKsAudFilter2 &filter, ULONG rate, ULONG bufferSamples)
+        : bufferSamples_(bufferSamples)
+    {
+        WAVEFORMATEX format = Pcm(2, rate, 32);
+        pin_ = filter.OpenRenderPinFor(&format);
+        event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    }
+    ~RenderHost() { CloseHandle(event_); }
+
+    // Buffers, event and output delay, then RUN; the first failing step's error.
+    DWORD Start()
+    {
+        if (pin_ == nullptr) {
+            return ERROR_INVALID_HANDLE;
+        }
+        const HANDLE pin = pin_->Handle();
+        Bytes delay(4, 0);
+        delay[0] = 64;
+        DWORD error = Send(pin, KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET,
+                           BufferRequest(2, 2 * bufferSamples_, {kInt32, 0, kInt32, 1}), nullptr, 0)
+                          .error;
+        entries_.resize(2);
+        if (error == 0) {
+            error = Send(pin, KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_GET, {}, entries_.data(),
+                         ULONG(2 * sizeof entries_[0]))
+                        .error;
+        }
+        if (error == 0) {
+            error = Send(pin, KSPROPERTY_ASIO_REGISTER_EVENT, KSPROPERTY_TYPE_SET,
+                         HandleBytes(event_), nullptr, 0)
+                        .error;
+        }
+        if (error == 0) {
+            error = Send(pin, KSPROPERTY_ASIO_OUTPUT_DELAY, KSPROPERTY_TYPE_SET, delay, nullptr, 0)
+                        .error;
+        }
+        if (error == 0 && pin_->ChangeState(KSSTATE_RUN) != S_OK) {
+            error = ERROR_GEN_FAILURE;
+        }
+        header_ = error == 0 ? reinterpret_cast<volatile ASIO_SHARED_HEADER *>(
+                                   ULONG_PTR(entries_[0].UserHalf[0]) - sizeof(ASIO_SHARED_HEADER))
+                             : nullptr;
+        return error;
+    }
+
+    // Waits for the next event (false when none comes within a second).
+    bool Wait() { return WaitForSingleObject(event_, 1000) == WAIT_OBJECT_0; }
+
+    // Fills the half the header names with the next frames of the source and sends output ready.
+    void Answer()
+    {
+        ++toggles_;
+        if (header_->ToggleCount != 1) {
+            ++missed_;
+        }
+        header_->ToggleCount = 0;
+        const ULONG index = header_->CurrentHalf == 0 ? 1 : 0;
+        UCHAR bytes[8];
+        for (ULONG i = 0; i < bufferSamples_; ++i, ++frames_) {
+            sim::SourceFrame(frames_, bytes, sizeof bytes);
+            for (ULONG k = 0; k < 2; ++k) {
+                auto *half = reinterpret_cast<UCHAR *>(ULONG_PTR(entries_[k].UserHalf[index]));
+                std::memcpy(half + 4 * i, bytes + 4 * k, 4);
+            }
+        }
+        ready_ =
+            Send(pin_->Handle(), KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {}, nullptr, 0)
+                .error;
+    }
+
+    CKsAudPin *Pin() const { return pin_; }
+    LONG DeviceStatus() const { return header_->DeviceStatus; }
+    ULONGLONG Toggles() const { return toggles_; }
+    ULONGLONG Missed() const { return missed_; }
+    ULONGLONG Frames() const { return frames_; }
+    DWORD LastReady() const { return ready_; }
+
+private:
+    const ULONG bufferSamples_;
+    CKsAudPin *pin_ = nullptr; // the filter's
+    HANDLE event_ = nullptr;
+    std::vector<ASIO_CHANNEL_BUFFER> entries_;
+    volatile ASIO_SHARED_HEADER *header_ = nullptr;
+    ULONGLONG toggles_ = 0, missed_ = 0, frames_ = 0;
+    DWORD ready_ = 0;
+};
+
+class AsioRenderCycle : public AsioKernelTest {
+protected:
+    sim::RenderChecker &Check(ULONG rate)
+    {
+        checker_ = std::make_unique<sim::RenderChecker>(sim::ClientFormat{2, 32, rate}, 32, true);
+        auto lock = session_->LockDevice();
+        session_->Device().AttachSink(checker_.get());
+        return *checker_;
+    }
+
+    void TearDown() override
+    {
+        if (checker_ != nullptr) {
+            auto lock = session_->LockDevice();
+            session_->Device().AttachSink(nullptr);
+        }
+        AsioKernelTest::TearDown();
+    }
+
+    std::unique_ptr<sim::RenderChecker> checker_;
+};
+
 struct CycleCase {
     ULONG bufferSamples;
     ULONG rate;
 };
 
-class AsioRenderCycle : public AsioKernelTest, public ::testing::WithParamInterface<CycleCase> {};
+class AsioRenderPeriods : public AsioRenderCycle,
+                          public ::testing::WithParamInterface<CycleCase> {};
 
-TEST_P(AsioRenderCycle, PlaysEveryHalfInOrderOneBufferApart)
+TEST_P(AsioRenderPeriods, PlaysEveryHalfInOrderOneBufferApart)
 {
     const CycleCase c = GetParam();
-    const sim::ClientFormat client{2, 32, c.rate};
-    sim::RenderChecker checker(client, 32, true);
-    {
-        auto lock = session_->LockDevice();
-        session_->Device().AttachSink(&checker);
-    }
-    WAVEFORMATEX format = Pcm(2, c.rate, 32);
-    CKsAudPin *pin = filter_->OpenRenderPinFor(&format);
-    ASSERT_NE(nullptr, pin);
-    const HANDLE handle = pin->Handle();
-    ASSERT_EQ(0u, Send(handle, KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET,
-                       BufferRequest(2, 2 * c.bufferSamples, {kInt32, 0, kInt32, 1}), nullptr, 0)
-                      .error);
-    std::vector<ASIO_CHANNEL_BUFFER> entries(2);
-    ASSERT_EQ(0u, Send(handle, KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_GET, {}, entries.data(),
-                       ULONG(entries.size() * sizeof entries[0]))
-                      .error);
-    auto *header = reinterpret_cast<volatile ASIO_SHARED_HEADER *>(
-        ULONG_PTR(entries[0].UserHalf[0]) - sizeof(ASIO_SHARED_HEADER));
-    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-    ASSERT_EQ(0u, Send(handle, KSPROPERTY_ASIO_REGISTER_EVENT, KSPROPERTY_TYPE_SET,
-                       HandleBytes(event), nullptr, 0)
-                      .error);
-    Bytes delay(4, 0);
-    delay[0] = 64;
-    ASSERT_EQ(
-        0u,
-        Send(handle, KSPROPERTY_ASIO_OUTPUT_DELAY, KSPROPERTY_TYPE_SET, delay, nullptr, 0).error);
-    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_RUN));
-
-    const ULONGLONG seconds = 2;
-    const ULONGLONG start = NowMs();
-    ULONGLONG frame = 0, toggles = 0, missed = 0;
-    UCHAR bytes[8];
+    sim::RenderChecker &checker = Check(c.rate);
+    RenderHost host(*filter_, c.rate, c.bufferSamples);
+    ASSERT_EQ(0u, host.Start());
+    const ULONGLONG seconds = 2, start = NowMs();
     while (NowMs() - start < seconds * 1000) {
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 1000)) << "no event: the cycle hung";
-        ++toggles;
-        if (header->ToggleCount != 1) {
-            ++missed;
-        }
-        header->ToggleCount = 0;
-        const ULONG index = header->CurrentHalf == 0 ? 1 : 0;
-        for (ULONG i = 0; i < c.bufferSamples; ++i, ++frame) {
-            sim::SourceFrame(frame, bytes, sizeof bytes);
-            for (ULONG k = 0; k < 2; ++k) {
-                std::memcpy(reinterpret_cast<UCHAR *>(ULONG_PTR(entries[k].UserHalf[index])) +
-                                4 * i,
-                            bytes + 4 * k, 4);
-            }
-        }
-        ASSERT_EQ(
-            0u,
-            Send(handle, KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {}, nullptr, 0).error);
+        ASSERT_TRUE(host.Wait()) << "no event: the cycle hung";
+        host.Answer();
+        ASSERT_EQ(0u, host.LastReady());
     }
-    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_STOP));
+    ASSERT_EQ(S_OK, host.Pin()->ChangeState(KSSTATE_STOP));
     const double expected = double(seconds) * c.rate / c.bufferSamples;
-    EXPECT_NEAR(expected, double(toggles), expected * 0.01 + 2);
-    EXPECT_EQ(0u, missed);
+    EXPECT_NEAR(expected, double(host.Toggles()), expected * 0.01 + 2);
+    EXPECT_EQ(0u, host.Missed());
     EXPECT_EQ(0u, checker.Mismatches());
-    EXPECT_GT(checker.FramesMatched(), frame - 2 * c.bufferSamples - c.rate / 10);
-    {
-        auto lock = session_->LockDevice();
-        session_->Device().AttachSink(nullptr);
-    }
-    CloseHandle(event);
+    EXPECT_GT(checker.FramesMatched() + 2 * c.bufferSamples + c.rate / 10, host.Frames());
 }
 
-INSTANTIATE_TEST_SUITE_P(BuffersAndRates, AsioRenderCycle,
+INSTANTIATE_TEST_SUITE_P(BuffersAndRates, AsioRenderPeriods,
                          ::testing::Values(CycleCase{64, 48000}, CycleCase{256, 48000},
                                            CycleCase{512, 44100}, CycleCase{1024, 96000},
                                            CycleCase{7680, 192000}),
@@ -96,6 +160,47 @@ INSTANTIATE_TEST_SUITE_P(BuffersAndRates, AsioRenderCycle,
                              return std::to_string(info.param.bufferSamples) + "At" +
                                     std::to_string(info.param.rate);
                          });
+
+// A host that stops answering is not waited for: the device plays out what was queued and then
+// silence, never a half again.
+TEST_F(AsioRenderCycle, AHostThatStopsAnsweringGetsSilence)
+{
+    sim::RenderChecker &checker = Check(48000);
+    RenderHost host(*filter_, 48000, 256);
+    ASSERT_EQ(0u, host.Start());
+    for (int i = 0; i < 100; ++i) {
+        ASSERT_TRUE(host.Wait());
+        host.Answer();
+    }
+    const ULONGLONG silenceBefore = checker.DeviceSilenceFrames() + checker.EngineSilenceFrames();
+    sim::SleepMs(500);
+    EXPECT_EQ(0u, checker.Mismatches()) << "nothing stale is played again";
+    EXPECT_GT(checker.DeviceSilenceFrames() + checker.EngineSilenceFrames(),
+              silenceBefore + 48000 / 4);
+    EXPECT_EQ(S_OK, host.Pin()->ChangeState(KSSTATE_STOP));
+}
+
+// Device loss mid-cycle: the host is woken and finds the status in the header.
+TEST_F(AsioRenderCycle, DeviceRemovalWakesTheHostWithTheStatus)
+{
+    RenderHost host(*filter_, 48000, 256);
+    ASSERT_EQ(0u, host.Start());
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(host.Wait());
+        host.Answer();
+    }
+    session_->Pnp().Unplug(*session_->Node());
+    bool woken = false;
+    for (int i = 0; i < 10 && host.DeviceStatus() == 0; ++i) {
+        woken = host.Wait() || woken;
+    }
+    EXPECT_TRUE(woken);
+    const LONG status = host.DeviceStatus();
+    EXPECT_TRUE(status == LONG(STATUS_NO_SUCH_DEVICE) || status == LONG(STATUS_DELETE_PENDING) ||
+                status == LONG(STATUS_DEVICE_NOT_CONNECTED))
+        << std::hex << status;
+    host.Pin()->ChangeState(KSSTATE_STOP);
+}
 
 } // namespace
 } // namespace asio_kernel_tests

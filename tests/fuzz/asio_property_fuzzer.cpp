@@ -9,20 +9,12 @@
 // A record: target (0 render, 1 capture, 2 filter, 3 a state for both pins), id selector, flags
 // (bit 0 GET, 1 SET, 2 BASICSUPPORT, 3 the instance starts with the input's event handle, 4
 // with the filter's handle), instance length, the instance bytes, value length (2 bytes).
+#include "asio_kernel/asio_client.h"
 #include "devices/rvd3_model.h"
 #include "driver_session.h"
 #include "kernel/emulated_thread.h"
 #include "kernel/machine.h"
 #include "kernel/pool.h"
-#include "ks_aud_filter.h"
-#include "ks_aud_pin.h"
-#include "win32_subsystem.h"
-
-#include <ks.h>
-#include <setupapi.h>
-#include <windows.h>
-
-#include "asio/asio_private_properties.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -76,28 +68,6 @@ struct World {
         attach.reset();
         process = machine.CreateProcess("asio host");
         user = std::make_unique<host::ThreadAttachment>(machine, "fuzz", true, process);
-        filterPath = FilterPath();
-    }
-
-    static std::vector<WCHAR> FilterPath()
-    {
-        HDEVINFO set = SetupDiGetClassDevsW(&KSCATEGORY_AUDIO, nullptr, nullptr,
-                                            DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        SP_DEVICE_INTERFACE_DATA data = {};
-        data.cbSize = sizeof data;
-        if (set == INVALID_HANDLE_VALUE ||
-            !SetupDiEnumDeviceInterfaces(set, nullptr, &KSCATEGORY_AUDIO, 0, &data))
-            Fail("no audio interface");
-        DWORD needed = 0;
-        SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &needed, nullptr);
-        std::vector<BYTE> detail(needed);
-        auto d = reinterpret_cast<PSP_DEVICE_INTERFACE_DETAIL_DATA_W>(detail.data());
-        d->cbSize = sizeof *d;
-        if (!SetupDiGetDeviceInterfaceDetailW(set, &data, d, needed, nullptr, nullptr))
-            Fail("no interface path");
-        SetupDiDestroyDeviceInfoList(set);
-        std::vector<WCHAR> path(d->DevicePath, d->DevicePath + lstrlenW(d->DevicePath) + 1);
-        return path;
     }
 
     host::Machine machine;
@@ -105,7 +75,6 @@ struct World {
     std::unique_ptr<sim::DriverSession> session;
     PKPROCESS process = nullptr;
     std::unique_ptr<host::ThreadAttachment> user;
-    std::vector<WCHAR> filterPath;
 };
 
 World &TheWorld()
@@ -132,7 +101,7 @@ void TouchHalves(const std::vector<UCHAR> &value, ULONG returned)
 }
 
 void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPin *capture,
-               HANDLE event, HANDLE done)
+               HANDLE event)
 {
     std::vector<UCHAR> value;
     while (!input.Empty()) {
@@ -153,34 +122,22 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
             std::memcpy(instance.data(), &substitute, sizeof substitute);
         const size_t valueBytes =
             (size_t(input.Byte()) | size_t(input.Byte()) << 8) % kMaximumValue;
-        KSPROPERTY property = {};
-        property.Set = KSPROPSETID_AsioPrivate;
-        property.Id = id;
-        property.Flags = ((flags & 1) ? KSPROPERTY_TYPE_GET : 0) |
-                         ((flags & 2) ? KSPROPERTY_TYPE_SET : 0) |
-                         ((flags & 4) ? KSPROPERTY_TYPE_BASICSUPPORT : 0);
-        std::vector<UCHAR> in(sizeof property + instance.size());
-        std::memcpy(in.data(), &property, sizeof property);
-        if (!instance.empty())
-            std::memcpy(in.data() + sizeof property, instance.data(), instance.size());
+        const ULONG verbs = ((flags & 1) ? KSPROPERTY_TYPE_GET : 0) |
+                            ((flags & 2) ? KSPROPERTY_TYPE_SET : 0) |
+                            ((flags & 4) ? KSPROPERTY_TYPE_BASICSUPPORT : 0);
         value.assign(valueBytes, 0);
         HANDLE handle = target == 0   ? (render ? render->Handle() : nullptr)
                         : target == 1 ? (capture ? capture->Handle() : nullptr)
                                       : filter.Handle();
         if (handle == nullptr)
             continue;
-        DWORD returned = 0;
-        OVERLAPPED overlapped = {};
-        overlapped.hEvent = done;
-        BOOL ok = DeviceIoControl(handle, IOCTL_KS_PROPERTY, in.data(), DWORD(in.size()),
-                                  value.empty() ? nullptr : value.data(), DWORD(value.size()),
-                                  &returned, &overlapped);
-        if (!ok && GetLastError() == ERROR_IO_PENDING)
-            ok = GetOverlappedResult(handle, &overlapped, &returned, TRUE);
+        const asio_kernel_tests::Reply reply =
+            asio_kernel_tests::Send(handle, id, verbs, instance,
+                                    value.empty() ? nullptr : value.data(), ULONG(value.size()));
+        const ULONG returned = reply.returned;
         if (returned > value.size())
             Fail("the driver reported more bytes than the value holds");
-        if (ok && id == KSPROPERTY_ASIO_BUFFERS && (property.Flags & KSPROPERTY_TYPE_GET) &&
-            !(property.Flags & KSPROPERTY_TYPE_BASICSUPPORT))
+        if (reply.error == 0 && id == KSPROPERTY_ASIO_BUFFERS && verbs == KSPROPERTY_TYPE_GET)
             TouchHalves(value, returned);
     }
 }
@@ -193,24 +150,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     host::Pool &pool = world.machine.KernelPool();
     const ULONGLONG mark = pool.Mark();
     {
-        HRESULT status = E_FAIL;
-        CKsAudFilter2 filter(world.filterPath.data(), &status);
-        if (status != S_OK || filter.OpenFilter() != S_OK || filter.ListPins() != S_OK)
+        std::unique_ptr<CKsAudFilter2> filter = asio_kernel_tests::OpenFilter();
+        if (filter == nullptr)
             Fail("the filter did not open");
-        WAVEFORMATEX format = {};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = 2;
-        format.nSamplesPerSec = 48000;
-        format.wBitsPerSample = 32;
-        format.nBlockAlign = 8;
-        format.nAvgBytesPerSec = 48000 * 8;
-        CKsAudPin *render = filter.OpenRenderPinFor(&format);
-        CKsAudPin *capture = filter.OpenCapturePinFor(&format);
+        WAVEFORMATEX format = asio_kernel_tests::Pcm(2, 48000, 32);
+        CKsAudPin *render = filter->OpenRenderPinFor(&format);
+        CKsAudPin *capture = filter->OpenCapturePinFor(&format);
         HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-        HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
         Reader input(data, size);
-        RunScript(input, filter, render, capture, event, done);
-        CloseHandle(done);
+        RunScript(input, *filter, render, capture, event);
         CloseHandle(event);
     }
     if (!world.machine.Checks().Reports().empty())
