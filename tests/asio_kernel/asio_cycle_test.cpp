@@ -202,5 +202,80 @@ TEST_F(AsioRenderCycle, DeviceRemovalWakesTheHostWithTheStatus)
     host.Pin()->ChangeState(KSSTATE_STOP);
 }
 
+// Duplex, as the ASIO driver runs it: one event, on the capture pin, whose header decides the
+// half; at each event the host reads the input half and fills the output half of the same index.
+// The input must hold the device's ramp without a gap and the output must play in order: a
+// render stream that copies the other half, or merges two output-ready requests, shows here.
+TEST_F(AsioRenderCycle, DuplexHalvesFollowTheCaptureHeader)
+{
+    constexpr ULONG kRate = 48000, kBuffer = 256;
+    sim::RenderChecker &checker = Check(kRate);
+    WAVEFORMATEX format = Pcm(2, kRate, 32);
+    CKsAudPin *render = filter_->OpenRenderPinFor(&format);
+    CKsAudPin *capture = filter_->OpenCapturePinFor(&format);
+    ASSERT_NE(nullptr, render);
+    ASSERT_NE(nullptr, capture);
+    const Bytes request = BufferRequest(2, 2 * kBuffer, {kInt32, 0, kInt32, 1});
+    std::vector<ASIO_CHANNEL_BUFFER> in(2), out(2);
+    for (auto [pin, entries] : {std::make_pair(capture, &in), std::make_pair(render, &out)}) {
+        ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET, request,
+                           nullptr, 0)
+                          .error);
+        ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_GET, {},
+                           entries->data(), ULONG(2 * sizeof(ASIO_CHANNEL_BUFFER)))
+                          .error);
+    }
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(0u, Send(capture->Handle(), KSPROPERTY_ASIO_REGISTER_EVENT, KSPROPERTY_TYPE_SET,
+                       HandleBytes(event), nullptr, 0)
+                      .error);
+    Bytes delay(4, 0);
+    delay[0] = 5; // the buffer's duration in milliseconds, rounded
+    ASSERT_EQ(0u, Send(render->Handle(), KSPROPERTY_ASIO_OUTPUT_DELAY, KSPROPERTY_TYPE_SET, delay,
+                       nullptr, 0)
+                      .error);
+    ASSERT_EQ(S_OK, render->ChangeState(KSSTATE_ACQUIRE));
+    ASSERT_EQ(S_OK, capture->ChangeState(KSSTATE_ACQUIRE));
+    ASSERT_EQ(S_OK, render->ChangeState(KSSTATE_RUN));
+    ASSERT_EQ(S_OK, capture->ChangeState(KSSTATE_RUN));
+
+    auto *header = reinterpret_cast<volatile ASIO_SHARED_HEADER *>(ULONG_PTR(in[0].UserHalf[0]) -
+                                                                   sizeof(ASIO_SHARED_HEADER));
+    sim::CaptureChecker input;
+    input.Reset({2, 32, kRate}, {2, 4, 24});
+    std::vector<UCHAR> frames(kBuffer * 8);
+    ULONGLONG sent = 0;
+    UCHAR bytes[8];
+    const ULONGLONG start = NowMs();
+    while (NowMs() - start < 2000) {
+        ASSERT_TRUE(WaitForSingleObject(event, 1000) == WAIT_OBJECT_0) << "the cycle hung";
+        header->ToggleCount = 0;
+        const ULONG index = header->CurrentHalf == 0 ? 1 : 0;
+        for (ULONG i = 0; i < kBuffer; ++i, ++sent) {
+            for (ULONG k = 0; k < 2; ++k) {
+                std::memcpy(
+                    &frames[8 * i + 4 * k],
+                    reinterpret_cast<const UCHAR *>(ULONG_PTR(in[k].UserHalf[index])) + 4 * i, 4);
+            }
+            sim::SourceFrame(sent, bytes, sizeof bytes);
+            for (ULONG k = 0; k < 2; ++k) {
+                std::memcpy(reinterpret_cast<UCHAR *>(ULONG_PTR(out[k].UserHalf[index])) + 4 * i,
+                            bytes + 4 * k, 4);
+            }
+        }
+        input.Check(frames.data(), ULONG(frames.size()));
+        ASSERT_EQ(0u, Send(render->Handle(), KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {},
+                           nullptr, 0)
+                          .error);
+    }
+    EXPECT_EQ(S_OK, capture->ChangeState(KSSTATE_STOP));
+    EXPECT_EQ(S_OK, render->ChangeState(KSSTATE_STOP));
+    EXPECT_EQ(0u, input.Gaps());
+    EXPECT_EQ(0u, input.Mismatches());
+    EXPECT_EQ(0u, checker.Mismatches()) << "output halves out of order, repeated or merged";
+    EXPECT_GT(checker.FramesMatched() + kRate / 10, sent);
+    CloseHandle(event);
+}
+
 } // namespace
 } // namespace asio_kernel_tests
