@@ -1,6 +1,6 @@
 // Whole-frame conversion: a scalar frame loop for any channel count, and SSE2 loops for stereo
-// at 16 and 32-bit on both sides. The SSE2 loops take blocks of 4 or 8 frames and leave the
-// tail to the scalar loop, which gives the same bytes.
+// between 16, 24 and 32-bit ASIO samples and 2 or 4-byte device samples. The SSE2 loops take
+// blocks of four frames and leave the tail to the scalar loop, which gives the same bytes.
 #include "asio/asio_frame_conversion.h"
 
 #include "asio/asio_sample_conversion.h"
@@ -48,100 +48,121 @@ inline void Store(PUCHAR Address, __m128i Value)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(Address), Value);
 }
 
-// The top 16 bits of eight 32-bit samples, as eight 16-bit samples (the shift leaves values
-// that the saturating pack keeps unchanged).
-inline __m128i Top16(__m128i Low, __m128i High)
+// The SIMD loops hold four samples of a channel as four 32-bit lanes, each sample at the top of
+// its lane with zero bytes below: the placement rule then is a shift or a pack.
+
+// The top 16 bits of four lanes, twice, as eight 16-bit samples (the shift leaves values the
+// saturating pack keeps unchanged).
+inline __m128i Top16(__m128i Lanes)
 {
-    return _mm_packs_epi32(_mm_srai_epi32(Low, 16), _mm_srai_epi32(High, 16));
+    const __m128i top = _mm_srai_epi32(Lanes, 16);
+    return _mm_packs_epi32(top, top);
 }
 
-// Stereo render; returns the frames done, a multiple of the block.
+// Four contiguous ASIO samples of Bytes each as lanes. A 3-byte load reads 16 bytes: the caller
+// keeps two samples beyond the four.
+template <ULONG Bytes>
+inline __m128i LoadLanes(const UCHAR *Samples)
+{
+    if constexpr (Bytes == 2) {
+        const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples));
+        return _mm_unpacklo_epi16(_mm_setzero_si128(), x);
+    } else if constexpr (Bytes == 3) {
+        const __m128i x = Load(Samples);
+        const __m128i pair0 = _mm_unpacklo_epi32(x, _mm_srli_si128(x, 3));
+        const __m128i pair1 = _mm_unpacklo_epi32(_mm_srli_si128(x, 6), _mm_srli_si128(x, 9));
+        return _mm_slli_epi32(_mm_unpacklo_epi64(pair0, pair1), 8);
+    } else {
+        return Load(Samples);
+    }
+}
+
+// Four lanes as contiguous ASIO samples of Bytes each. A 3-byte store writes 14 bytes: the
+// caller keeps one sample beyond the four, which the next store or the scalar tail rewrites.
+template <ULONG Bytes>
+inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
+{
+    if constexpr (Bytes == 2) {
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), Top16(Lanes));
+    } else if constexpr (Bytes == 3) {
+        // Each 64-bit half: its low lane's three bytes, then its high lane's.
+        const __m128i values = _mm_srli_epi32(Lanes, 8);
+        const __m128i low = _mm_and_si128(values, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
+        const __m128i high =
+            _mm_srli_epi64(_mm_andnot_si128(_mm_set_epi32(0, -1, 0, -1), values), 8);
+        const __m128i packed = _mm_or_si128(low, high);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), packed);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples + 6),
+                         _mm_unpackhi_epi64(packed, packed));
+    } else {
+        Store(Samples, Lanes);
+    }
+}
+
+// Four stereo frames of Bytes-byte device samples from the lanes of both channels.
+template <ULONG Bytes>
+inline void StoreFrames(PUCHAR Frames, __m128i Left, __m128i Right)
+{
+    if constexpr (Bytes == 2) {
+        Store(Frames, _mm_unpacklo_epi16(Top16(Left), Top16(Right)));
+    } else {
+        Store(Frames, _mm_unpacklo_epi32(Left, Right));
+        Store(Frames + 16, _mm_unpackhi_epi32(Left, Right));
+    }
+}
+
+// Four stereo frames of Bytes-byte device samples as the lanes of both channels.
+template <ULONG Bytes>
+inline void LoadFrames(const UCHAR *Frames, __m128i &Left, __m128i &Right)
+{
+    if constexpr (Bytes == 2) {
+        const __m128i f = Load(Frames);
+        Left = _mm_slli_epi32(f, 16);
+        Right = _mm_and_si128(f, _mm_set1_epi32(static_cast<int>(0xFFFF0000u)));
+    } else {
+        const __m128i a = _mm_shuffle_epi32(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128i b = _mm_shuffle_epi32(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0));
+        Left = _mm_unpacklo_epi64(a, b);
+        Right = _mm_unpackhi_epi64(a, b);
+    }
+}
+
+// Device samples of 2 and 4 bytes have SIMD loops; 3-byte device frames stay scalar.
+constexpr bool HasStereoLoop(ULONG DeviceBytes) { return DeviceBytes == 2 || DeviceBytes == 4; }
+
+// Samples a loop of four may take: a 3-byte ASIO side needs two more behind a load and one
+// more behind a store.
+template <ULONG AsioBytes>
+constexpr ULONG Slack()
+{
+    return AsioBytes == 3 ? 2 : 0;
+}
+
+// Stereo render; returns the frames done, a multiple of four.
 template <ULONG AsioBytes, ULONG DeviceBytes>
 ULONG InterleaveStereo(PUCHAR Out, const UCHAR *Left, const UCHAR *Right, ULONG Samples)
 {
-    const __m128i zero = _mm_setzero_si128();
     ULONG i = 0;
-    if constexpr (AsioBytes == 4 && DeviceBytes == 4) {
-        for (; i + 4 <= Samples; i += 4, Out += 32) {
-            const __m128i l = Load(Left + i * 4), r = Load(Right + i * 4);
-            Store(Out, _mm_unpacklo_epi32(l, r));
-            Store(Out + 16, _mm_unpackhi_epi32(l, r));
-        }
-    } else if constexpr (AsioBytes == 2 && DeviceBytes == 2) {
-        for (; i + 8 <= Samples; i += 8, Out += 32) {
-            const __m128i l = Load(Left + i * 2), r = Load(Right + i * 2);
-            Store(Out, _mm_unpacklo_epi16(l, r));
-            Store(Out + 16, _mm_unpackhi_epi16(l, r));
-        }
-    } else if constexpr (AsioBytes == 2 && DeviceBytes == 4) {
-        for (; i + 8 <= Samples; i += 8, Out += 64) {
-            const __m128i l = Load(Left + i * 2), r = Load(Right + i * 2);
-            const __m128i l0 = _mm_unpacklo_epi16(zero, l), l1 = _mm_unpackhi_epi16(zero, l);
-            const __m128i r0 = _mm_unpacklo_epi16(zero, r), r1 = _mm_unpackhi_epi16(zero, r);
-            Store(Out, _mm_unpacklo_epi32(l0, r0));
-            Store(Out + 16, _mm_unpackhi_epi32(l0, r0));
-            Store(Out + 32, _mm_unpacklo_epi32(l1, r1));
-            Store(Out + 48, _mm_unpackhi_epi32(l1, r1));
-        }
-    } else if constexpr (AsioBytes == 4 && DeviceBytes == 2) {
-        for (; i + 8 <= Samples; i += 8, Out += 32) {
-            const __m128i l = Top16(Load(Left + i * 4), Load(Left + i * 4 + 16));
-            const __m128i r = Top16(Load(Right + i * 4), Load(Right + i * 4 + 16));
-            Store(Out, _mm_unpacklo_epi16(l, r));
-            Store(Out + 16, _mm_unpackhi_epi16(l, r));
+    if constexpr (HasStereoLoop(DeviceBytes)) {
+        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, Out += 8 * DeviceBytes) {
+            StoreFrames<DeviceBytes>(Out, LoadLanes<AsioBytes>(Left + i * AsioBytes),
+                                     LoadLanes<AsioBytes>(Right + i * AsioBytes));
         }
     }
-    static_cast<void>(zero);
     return i;
 }
 
-// Four stereo frames of 32-bit samples split into four left and four right samples.
-inline void Split32(__m128i Frames01, __m128i Frames23, __m128i &Left, __m128i &Right)
-{
-    const __m128i a = _mm_shuffle_epi32(Frames01, _MM_SHUFFLE(3, 1, 2, 0));
-    const __m128i b = _mm_shuffle_epi32(Frames23, _MM_SHUFFLE(3, 1, 2, 0));
-    Left = _mm_unpacklo_epi64(a, b);
-    Right = _mm_unpackhi_epi64(a, b);
-}
-
-// Stereo capture; returns the frames done, a multiple of the block.
+// Stereo capture; returns the frames done, a multiple of four.
 template <ULONG AsioBytes, ULONG DeviceBytes>
 ULONG DeinterleaveStereo(PUCHAR Left, PUCHAR Right, const UCHAR *In, ULONG Samples)
 {
     ULONG i = 0;
-    if constexpr (AsioBytes == 4 && DeviceBytes == 4) {
-        for (; i + 4 <= Samples; i += 4, In += 32) {
+    if constexpr (HasStereoLoop(DeviceBytes)) {
+        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, In += 8 * DeviceBytes) {
             __m128i l, r;
-            Split32(Load(In), Load(In + 16), l, r);
-            Store(Left + i * 4, l);
-            Store(Right + i * 4, r);
-        }
-    } else if constexpr (AsioBytes == 2 && DeviceBytes == 2) {
-        for (; i + 8 <= Samples; i += 8, In += 32) {
-            const __m128i f0 = Load(In), f1 = Load(In + 16);
-            Store(Left + i * 2, _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(f0, 16), 16),
-                                                _mm_srai_epi32(_mm_slli_epi32(f1, 16), 16)));
-            Store(Right + i * 2, Top16(f0, f1));
-        }
-    } else if constexpr (AsioBytes == 2 && DeviceBytes == 4) {
-        for (; i + 8 <= Samples; i += 8, In += 64) {
-            __m128i l0, r0, l1, r1;
-            Split32(Load(In), Load(In + 16), l0, r0);
-            Split32(Load(In + 32), Load(In + 48), l1, r1);
-            Store(Left + i * 2, Top16(l0, l1));
-            Store(Right + i * 2, Top16(r0, r1));
-        }
-    } else if constexpr (AsioBytes == 4 && DeviceBytes == 2) {
-        const __m128i top = _mm_set1_epi32(static_cast<int>(0xFFFF0000u));
-        for (; i + 8 <= Samples; i += 8, In += 32) {
-            const __m128i f0 = Load(In), f1 = Load(In + 16);
-            const __m128i l0 = _mm_slli_epi32(f0, 16), l1 = _mm_slli_epi32(f1, 16);
-            const __m128i r0 = _mm_and_si128(f0, top), r1 = _mm_and_si128(f1, top);
-            // Frames 0-3 and 4-7 each give four left and four right samples in order.
-            Store(Left + i * 4, l0);
-            Store(Left + i * 4 + 16, l1);
-            Store(Right + i * 4, r0);
-            Store(Right + i * 4 + 16, r1);
+            LoadFrames<DeviceBytes>(In, l, r);
+            StoreLanes<AsioBytes>(Left + i * AsioBytes, l);
+            StoreLanes<AsioBytes>(Right + i * AsioBytes, r);
         }
     }
     return i;
