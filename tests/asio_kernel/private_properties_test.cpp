@@ -58,7 +58,7 @@ TEST_F(PrivateProperties, BuffersAreZeroedHalvesBehindTheHeaderInTheHostsProcess
 
 TEST_F(PrivateProperties, DsdHalvesStartSilent)
 {
-    CKsAudPin *pin = OpenPin(true);
+    CKsAudPin *pin = OpenPin(true, 16);
     ASSERT_NE(nullptr, pin);
     ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, kSet,
                        BufferRequest(1, 4096, {kDsd, 0}), nullptr, 0)
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
 {
     CKsAudPin *render = OpenPin(false);
-    CKsAudPin *capture = OpenPin(true);
+    CKsAudPin *capture = OpenPin(true, 16);
     ASSERT_NE(nullptr, render);
     ASSERT_NE(nullptr, capture);
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
