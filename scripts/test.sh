@@ -28,7 +28,7 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # script.
 rm -rf "$root/build-asan/fuzz-corpus"
 mkdir "$root/build-asan/fuzz-corpus"
-"$root/build-asan/tests/fuzz/device_start_fuzzer" -runs=50000 -seed=1 -timeout=20 \
+"$root/build-asan/tests/fuzz/device_start_fuzzer" -runs=15000 -seed=1 -timeout=20 \
     -artifact_prefix="$root/build-asan/" "$root/build-asan/fuzz-corpus" "$root/tests/fuzz/corpus"
 
 # The private ASIO property set from a user process: a fixed number of runs from an empty corpus.

@@ -56,6 +56,7 @@ host::DriverPackage QuenAudioPackage(std::optional<ULONG> dsdNativeModeSupported
     package.image = u"norvane_quen_audio.sys";
     package.entry = DriverEntry;
     package.hardwareIds = {u"USB\\VID_2FC3&PID_D003"};
+    package.description = u"Quen DSD Audio RV-D3";
     if (dsdNativeModeSupported)
         package.hardwareKeyValues = {host::PackageRegistryValue::Dword(
             u"", u"DSDNativeModeSupported", *dsdNativeModeSupported)};

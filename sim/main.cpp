@@ -1,10 +1,11 @@
 // quen-sim: boots a simulated Windows PC and plugs an emulated USB audio device into it. Its main
 // job installs the driver package and plays and records through the whole driver; "describe"
 // shows the device's descriptors as the USB stack delivers them and the driver's device start up
-// to its filter description.
+// to its filter description; "devices" lists the audio devices as a user process sees them.
 #include "descriptor_report.h"
 #include "device_catalog.h"
 #include "device_start_report.h"
+#include "devices_job.h"
 #include "play_job.h"
 #include "soak_job.h"
 #include "sim_options.h"
@@ -117,6 +118,8 @@ int main(int argc, char **argv)
             ok = RunDevice(machine, device);
         else if (ok && options.command == sim::SimCommand::Soak)
             ok = sim::RunSoakJob(machine, options.soak, stdout);
+        else if (ok && options.command == sim::SimCommand::Devices)
+            ok = sim::RunDevicesJob(machine, options.device, stdout);
         else if (ok)
             ok = sim::RunPlayJob(machine, options.device, options.play, stdout);
     }

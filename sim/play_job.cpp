@@ -1,8 +1,7 @@
 #include "play_job.h"
 
 #include "audio_files.h"
-#include "device_catalog.h"
-#include "driver_session.h"
+#include "driver_start.h"
 #include "ntstatus_text.h"
 #include "stream_plot.h"
 
@@ -106,19 +105,14 @@ void Progress(FILE *out, bool bar, double done, double total, int *lastTenth)
 bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOptions &options,
                 FILE *out)
 {
-    CatalogDevice catalog;
-    std::string error;
-    if (!MakeDevice(device, DefaultDataDirectory(), &catalog, &error)) {
-        std::fprintf(out, "quen-sim: %s\n", error.c_str());
+    std::string description;
+    std::shared_ptr<devices::StreamingAudioDeviceModel> model =
+        MakeStreamingDevice(device, &description, out);
+    if (model == nullptr)
         return false;
-    }
-    auto model = std::dynamic_pointer_cast<devices::StreamingAudioDeviceModel>(catalog.model);
-    if (model == nullptr) {
-        std::fprintf(out, "quen-sim: device '%s' cannot stream\n", device.c_str());
-        return false;
-    }
     model->SetClockOffsetPpm(options.clockOffsetPpm);
 
+    std::string error;
     AudioFileContents file;
     ClientFormat render{options.channels, options.bits, options.rate};
     FrameSource source = SourceFrame;
@@ -144,19 +138,10 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
     if (packetFrames != 0)
         frames = (frames + packetFrames - 1) / packetFrames * packetFrames;
 
-    host::DriverPackage package = QuenAudioPackage();
-    package.hardwareIds = {HardwareId(*model)};
-    DriverSession session(machine, package);
-    std::fprintf(out, "driver package: %s installed: %s\n", "norvane_quen_audio",
-                 NtStatusName(session.InstallStatus()));
-    std::fprintf(out, "device: %s, plugged into port 1\n", catalog.description.c_str());
-    host::DeviceNode *node = session.Plug(model);
-    if (node == nullptr || node->state != host::DeviceState::Started) {
-        std::fprintf(out, "device start: the driver did not start it: %s\n",
-                     NtStatusText(node != nullptr ? node->problem : STATUS_NO_SUCH_DEVICE).c_str());
+    std::unique_ptr<DriverSession> started = StartDriver(machine, model, description, out);
+    if (started == nullptr)
         return false;
-    }
-    std::fprintf(out, "device start: plug and play loaded norvane_quen_audio and started it\n");
+    DriverSession &session = *started;
     KsFilter *filter = session.Filter();
     ULONG renderPin = 0;
     ULONG capturePin = 0;
@@ -317,7 +302,7 @@ bool RunPlayJob(host::Machine &machine, const std::string &device, const PlayOpt
                      captureChecker.Frames(), captureChecker.Gaps(), captureChecker.Mismatches(),
                      captureExact ? "bit-perfect" : "NOT bit-perfect");
     if (!options.plotFile.empty()) {
-        if (WriteStreamPlot(options.plotFile, catalog.description, samples, &error))
+        if (WriteStreamPlot(options.plotFile, description, samples, &error))
             std::fprintf(out, "plot: %s\n", options.plotFile.c_str());
         else
             std::fprintf(out, "plot: %s\n", error.c_str());

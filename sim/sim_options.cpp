@@ -94,6 +94,12 @@ int ParseSimOptions(int argc, const char *const argv[], SimOptions *options, std
     soakCommand->add_option("--max-ppm", soak.maxPpm, "the clock's drift bound (default 1000)")
         ->check(CLI::Range(0.0, 10000.0));
 
+    CLI::App *devices = app.add_subcommand(
+        "devices", "start the driver on the device, then list the audio devices as a user process "
+                   "sees them through SetupAPI and the KS client library, with their pins and "
+                   "ranges");
+    devices->fallthrough();
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError &error) {
@@ -108,6 +114,7 @@ int ParseSimOptions(int argc, const char *const argv[], SimOptions *options, std
     }
     options->command = describe->parsed()      ? SimCommand::Describe
                        : soakCommand->parsed() ? SimCommand::Soak
+                       : devices->parsed()     ? SimCommand::Devices
                                                : SimCommand::Play;
     return -1;
 }

@@ -1,6 +1,7 @@
 // The command line of quen-sim (CLI11): the main job, playing and recording through the driver
 // ("play", also what no command means), the descriptor and device-start report ("describe"),
-// and random sequences of runs for hours ("soak").
+// random sequences of runs for hours ("soak"), and the audio devices as user mode sees them
+// ("devices").
 #pragma once
 
 #include "kernel/machine.h"
@@ -11,7 +12,7 @@ namespace sim {
 
 constexpr const char *kDefaultDevice = "rvd3";
 
-enum class SimCommand { Play, Describe, Soak };
+enum class SimCommand { Play, Describe, Soak, Devices };
 
 struct PlayOptions {
     ULONG rate = 48000;

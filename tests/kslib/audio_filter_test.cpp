@@ -77,11 +77,8 @@ TEST_F(AudioFilter, DeviceListFindsTheDeviceByHardwareIdAndSelectsByInstanceId)
     CDevInfo unsupported;
     EXPECT_FALSE(unsupported.EnumFilters()) << "the device's own ids are not interface 0's";
 
-    GiveInterfaceZeroId();
     CDevInfo devices;
-    ASSERT_TRUE(devices.makeActiveDeviceList());
-    ASSERT_EQ(1u, devices.FilterCount());
-    const ActiveDeviceEntry *entry = devices.entryAt(0);
+    const ActiveDeviceEntry *entry = OnlyDeviceEntry(&devices);
     ASSERT_NE(nullptr, entry);
     LPCWSTR instanceId = Wide(node_->instanceId);
     EXPECT_EQ(0, lstrcmpiW(instanceId, entry->instanceId));
@@ -147,22 +144,7 @@ TEST_F(AudioFilter, RenderPinPlaysWhatAUserProcessWrites)
     std::vector<UCHAR> data(pin->CurrentFormat()->nAvgBytesPerSec / 100); // 10 ms
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = UCHAR(i % 251 + 1);
-    KSSTREAM_HEADER header = {};
-    header.Size = sizeof header;
-    header.FrameExtent = ULONG(data.size());
-    header.DataUsed = ULONG(data.size());
-    header.Data = data.data();
-    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_PAUSE)); // a stopped pin takes no data
-    OVERLAPPED overlapped = {};
-    overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    EXPECT_FALSE(DeviceIoControl(pin->Handle(), IOCTL_KS_WRITE_STREAM, nullptr, 0, &header,
-                                 sizeof header, nullptr, &overlapped));
-    ASSERT_EQ(DWORD(ERROR_IO_PENDING), GetLastError());
-    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_RUN));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 1000));
-    DWORD bytes = 0;
-    EXPECT_TRUE(GetOverlappedResult(pin->Handle(), &overlapped, &bytes, FALSE));
-    CloseHandle(overlapped.hEvent);
+    ASSERT_TRUE(PlayThroughPin(pin, data, ULONG(data.size())));
     Sleep(100); // taken into the stream's buffer; now played
     EXPECT_EQ(S_OK, pin->ClosePin());
     std::lock_guard<std::mutex> guard(log_.lock);
@@ -175,60 +157,26 @@ TEST_F(AudioFilter, VolumeAndMuteAreSetThroughTheirNodes)
 {
     std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
     ASSERT_NE(nullptr, filter);
-    auto request = [&](ULONG id, ULONG node, ULONG channel, ULONG flags, LONG *value) {
-        KSNODEPROPERTY_AUDIO_CHANNEL property = {};
-        property.NodeProperty.Property.Set = KSPROPSETID_Audio;
-        property.NodeProperty.Property.Id = id;
-        property.NodeProperty.Property.Flags = flags | KSPROPERTY_TYPE_TOPOLOGY;
-        property.NodeProperty.NodeId = node;
-        property.Channel = LONG(channel);
-        ULONG returned = 0;
-        return filter->IssueIoctl(filter->Handle(), IOCTL_KS_PROPERTY, &property, sizeof property,
-                                  value, sizeof *value, &returned);
-    };
     LONG volume = -6 * 65536; // -6 dB in 1/65536 dB
-    EXPECT_EQ(S_OK, request(KSPROPERTY_AUDIO_VOLUMELEVEL, portcls_tests::kVolumeNode, 1,
-                            KSPROPERTY_TYPE_SET, &volume));
+    EXPECT_EQ(S_OK, NodeRequest(*filter, KSPROPERTY_AUDIO_VOLUMELEVEL, portcls_tests::kVolumeNode,
+                                1, KSPROPERTY_TYPE_SET, &volume));
     EXPECT_EQ(volume, log_.volume[1]);
     LONG read = 0;
-    EXPECT_EQ(S_OK, request(KSPROPERTY_AUDIO_VOLUMELEVEL, portcls_tests::kVolumeNode, 1,
-                            KSPROPERTY_TYPE_GET, &read));
+    EXPECT_EQ(S_OK, NodeRequest(*filter, KSPROPERTY_AUDIO_VOLUMELEVEL, portcls_tests::kVolumeNode,
+                                1, KSPROPERTY_TYPE_GET, &read));
     EXPECT_EQ(volume, read);
     LONG mute = TRUE;
-    EXPECT_EQ(S_OK, request(KSPROPERTY_AUDIO_MUTE, portcls_tests::kMuteNode, 0, KSPROPERTY_TYPE_SET,
-                            &mute));
+    EXPECT_EQ(S_OK, NodeRequest(*filter, KSPROPERTY_AUDIO_MUTE, portcls_tests::kMuteNode, 0,
+                                KSPROPERTY_TYPE_SET, &mute));
     EXPECT_EQ(TRUE, log_.mute);
-    EXPECT_TRUE(FAILED(request(KSPROPERTY_AUDIO_MUTE, 7, 0, KSPROPERTY_TYPE_GET, &mute)))
+    EXPECT_TRUE(
+        FAILED(NodeRequest(*filter, KSPROPERTY_AUDIO_MUTE, 7, 0, KSPROPERTY_TYPE_GET, &mute)))
         << "no such node";
 }
 
 TEST_F(AudioFilter, PinLeftOpenByAKilledProcessIsClosedAndItsStreamStopped)
 {
-    static std::u16string path;
-    // Never deleted: only the process's end may close what it opened (and the memory of a
-    // simulated process is the host's).
-    static CKsAudFilter2 *abandoned = nullptr;
-    path = AudioInterfacePaths().at(0);
-    HANDLE running = CreateEventW(nullptr, TRUE, FALSE, L"quen.kslib.running");
-    PKPROCESS process = Start("player", [] {
-        HRESULT status = E_FAIL;
-        auto filter = abandoned = new CKsAudFilter2(Wide(path), &status);
-        WAVEFORMATEX format = Pcm(2, kMaxRate, 16);
-        CKsAudPin *pin = nullptr;
-        if (SUCCEEDED(filter->OpenFilter()) && SUCCEEDED(filter->ListPins()))
-            pin = filter->OpenRenderPinFor(&format);
-        if (pin == nullptr || FAILED(pin->ChangeState(KSSTATE_RUN)))
-            return DWORD(1);
-        HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"quen.kslib.running");
-        SetEvent(event);
-        Sleep(INFINITE);
-        return DWORD(0);
-    });
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(running, 1000));
-    Sleep(20);
-    Win32().Terminate(process, 9);
-    EXPECT_EQ(9u, Join(process));
-    CloseHandle(running);
+    KillPlayerHoldingTheRenderPin();
     EXPECT_EQ("render state 0", log_.TakeEvents().back());
 
     // The pin's one instance is free again.

@@ -1,6 +1,7 @@
-// The KS client library in a user process of a machine that has the port-class test driver
-// installed for the RV-D3's hardware id and the RV-D3 model plugged: its "Wave" filter is the
-// KSCATEGORY_AUDIO interface the library enumerates and opens.
+// The KS client library in a user process of a machine that has a driver package (the port-class
+// test driver unless a test names another) installed for the RV-D3's hardware id and the RV-D3
+// model plugged: the driver's "Wave" filter is the KSCATEGORY_AUDIO interface the library
+// enumerates and opens.
 #pragma once
 
 #include "portcls/portcls_fixture.h"
@@ -10,19 +11,24 @@
 #include "kernel/registry_store.h"
 #include "ks_aud_pin.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 class KsLibTest : public Win32Test {
 protected:
-    KsLibTest() { portcls_tests::SetLog(&log_); }
+    explicit KsLibTest(host::DriverPackage package = portcls_tests::TestPackage())
+        : package_(std::move(package))
+    {
+        portcls_tests::SetLog(&log_);
+    }
 
     void SetUp() override
     {
         pnp_ = &host::PnpManager::Of(M());
-        ASSERT_EQ(STATUS_SUCCESS, pnp_->Install(portcls_tests::TestPackage()));
-        node_ = pnp_->Plug(portcls_tests::kPort, std::make_shared<devices::Rvd3Model>());
+        ASSERT_EQ(STATUS_SUCCESS, pnp_->Install(package_));
+        node_ = pnp_->Plug(portcls_tests::kPort, device_);
         ASSERT_NE(nullptr, node_);
     }
 
@@ -93,6 +99,93 @@ protected:
         return pin;
     }
 
+    // Writes `data` to a render pin in packets of `packetBytes`, all queued while the pin is
+    // paused, then runs it; true when every packet was pending until then and taken whole.
+    static bool PlayThroughPin(CKsAudPin *pin, std::vector<UCHAR> &data, ULONG packetBytes)
+    {
+        struct Packet {
+            KSSTREAM_HEADER header = {};
+            OVERLAPPED overlapped = {};
+            bool pending = false;
+        };
+        std::vector<Packet> packets((data.size() + packetBytes - 1) / packetBytes);
+        if (FAILED(pin->ChangeState(KSSTATE_PAUSE))) // a stopped pin takes no data
+            return false;
+        bool taken = true;
+        for (size_t i = 0; i < packets.size(); ++i) {
+            Packet &packet = packets[i];
+            packet.header.Size = sizeof packet.header;
+            packet.header.Data = data.data() + i * packetBytes;
+            packet.header.FrameExtent = packet.header.DataUsed =
+                ULONG(std::min<size_t>(packetBytes, data.size() - i * packetBytes));
+            packet.overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+            packet.pending =
+                !DeviceIoControl(pin->Handle(), IOCTL_KS_WRITE_STREAM, nullptr, 0, &packet.header,
+                                 sizeof packet.header, nullptr, &packet.overlapped) &&
+                GetLastError() == ERROR_IO_PENDING;
+            taken = taken && packet.pending;
+        }
+        taken = SUCCEEDED(pin->ChangeState(KSSTATE_RUN)) && taken;
+        for (Packet &packet : packets) {
+            if (packet.pending &&
+                WaitForSingleObject(packet.overlapped.hEvent, 5000) != WAIT_OBJECT_0) {
+                CancelIoEx(pin->Handle(), &packet.overlapped); // the header must outlive it
+                WaitForSingleObject(packet.overlapped.hEvent, INFINITE);
+            }
+            DWORD bytes = 0;
+            taken = packet.pending &&
+                    GetOverlappedResult(pin->Handle(), &packet.overlapped, &bytes, FALSE) && taken;
+            CloseHandle(packet.overlapped.hEvent);
+        }
+        return taken;
+    }
+
+    // A GET or SET of one LONG on a channel of a filter's node.
+    static HRESULT NodeRequest(CKsAudFilter2 &filter, ULONG id, ULONG node, ULONG channel,
+                               ULONG flags, LONG *value)
+    {
+        KSNODEPROPERTY_AUDIO_CHANNEL property = {};
+        property.NodeProperty.Property.Set = KSPROPSETID_Audio;
+        property.NodeProperty.Property.Id = id;
+        property.NodeProperty.Property.Flags = flags | KSPROPERTY_TYPE_TOPOLOGY;
+        property.NodeProperty.NodeId = node;
+        property.Channel = LONG(channel);
+        ULONG returned = 0;
+        return filter.IssueIoctl(filter.Handle(), IOCTL_KS_PROPERTY, &property, sizeof property,
+                                 value, sizeof *value, &returned);
+    }
+
+    // A player process opens the render pin, runs it and is killed with the pin still open.
+    void KillPlayerHoldingTheRenderPin()
+    {
+        static std::u16string path;
+        // Never deleted: only the process's end may close what it opened (and the memory of a
+        // simulated process is the host's).
+        static std::vector<CKsAudFilter2 *> abandoned;
+        path = AudioInterfacePaths().at(0);
+        HANDLE running = CreateEventW(nullptr, TRUE, FALSE, L"quen.kslib.running");
+        PKPROCESS process = Start("player", [] {
+            HRESULT status = E_FAIL;
+            auto filter = new CKsAudFilter2(Wide(path), &status);
+            abandoned.push_back(filter);
+            WAVEFORMATEX format = Pcm(2, portcls_tests::kMaxRate, 16);
+            CKsAudPin *pin = nullptr;
+            if (SUCCEEDED(filter->OpenFilter()) && SUCCEEDED(filter->ListPins()))
+                pin = filter->OpenRenderPinFor(&format);
+            if (pin == nullptr || FAILED(pin->ChangeState(KSSTATE_RUN)))
+                return DWORD(1);
+            HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"quen.kslib.running");
+            SetEvent(event);
+            Sleep(INFINITE);
+            return DWORD(0);
+        });
+        EXPECT_EQ(DWORD(WAIT_OBJECT_0), WaitForSingleObject(running, 1000));
+        Sleep(20);
+        Win32().Terminate(process, 9);
+        EXPECT_EQ(9u, Join(process));
+        CloseHandle(running);
+    }
+
     // The emulated bus has no composite-device parent, so the device carries its own ids rather
     // than those of its interface 0; the test gives it the id that parent would.
     void GiveInterfaceZeroId()
@@ -110,6 +203,15 @@ protected:
                                          reinterpret_cast<const UCHAR *>(id.data() + id.size()))));
     }
 
+    // The device list after the device got its interface-0 id: its one entry, or null.
+    const ActiveDeviceEntry *OnlyDeviceEntry(CDevInfo *devices)
+    {
+        GiveInterfaceZeroId();
+        EXPECT_TRUE(devices->makeActiveDeviceList());
+        EXPECT_EQ(1u, devices->FilterCount());
+        return devices->FilterCount() == 1 ? devices->entryAt(0) : nullptr;
+    }
+
     static WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits)
     {
         WAVEFORMATEX format = {};
@@ -122,7 +224,9 @@ protected:
         return format;
     }
 
+    host::DriverPackage package_;
     portcls_tests::TestLog log_;
+    std::shared_ptr<devices::Rvd3Model> device_ = std::make_shared<devices::Rvd3Model>();
     host::PnpManager *pnp_ = nullptr;
     host::DeviceNode *node_ = nullptr;
 };

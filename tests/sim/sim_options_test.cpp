@@ -1,5 +1,5 @@
-// quen-sim's command line: the main job by default, its options, the describe command, the
-// clock selection, and the arguments it refuses.
+// quen-sim's command line: the main job by default, its options, the describe and devices
+// commands, the clock selection, and the arguments it refuses.
 #include <gtest/gtest.h>
 
 #include "sim_options.h"
@@ -59,6 +59,14 @@ TEST(SimOptionsTest, DescribeTakesTheDeviceAndTheClock)
     EXPECT_EQ(host::ClockMode::WallClock, p.options.machine.clock);
     EXPECT_EQ(1.0, p.options.machine.wallClockScale);
     EXPECT_EQ(0.25, Parse({"--wall-clock=0.25"}).options.machine.wallClockScale);
+}
+
+TEST(SimOptionsTest, DevicesTakesTheDevice)
+{
+    Parsed p = Parse({"devices", "--device", "rvd3-render"});
+    ASSERT_EQ(-1, p.exit) << p.message;
+    EXPECT_EQ(sim::SimCommand::Devices, p.options.command);
+    EXPECT_EQ("rvd3-render", p.options.device);
 }
 
 TEST(SimOptionsTest, HelpEndsAtOnceWithTheText)
