@@ -21,6 +21,9 @@ namespace asio_kernel_tests {
 
 using Bytes = std::vector<UCHAR>;
 
+// The RV-D3 records 24-bit samples only.
+constexpr WORD kCaptureBits = 24;
+
 // What a request returned: the Win32 error (0 for success) and the bytes the driver reported.
 struct Reply {
     DWORD error;

@@ -210,9 +210,10 @@ TEST_F(AsioRenderCycle, DuplexHalvesFollowTheCaptureHeader)
 {
     constexpr ULONG kRate = 48000, kBuffer = 256;
     sim::RenderChecker &checker = Check(kRate);
-    WAVEFORMATEX format = Pcm(2, kRate, 32);
-    CKsAudPin *render = filter_->OpenRenderPinFor(&format);
-    CKsAudPin *capture = filter_->OpenCapturePinFor(&format);
+    WAVEFORMATEX renderFormat = Pcm(2, kRate, 32);
+    WAVEFORMATEX captureFormat = Pcm(2, kRate, kCaptureBits);
+    CKsAudPin *render = filter_->OpenRenderPinFor(&renderFormat);
+    CKsAudPin *capture = filter_->OpenCapturePinFor(&captureFormat);
     ASSERT_NE(nullptr, render);
     ASSERT_NE(nullptr, capture);
     const Bytes request = BufferRequest(2, 2 * kBuffer, {kInt32, 0, kInt32, 1});

@@ -28,10 +28,11 @@ protected:
         Win32Test::TearDown();
     }
 
-    // A pin of the filter in stereo at 48 kHz, 32-bit; owned by the filter.
-    CKsAudPin *OpenPin(bool capture, WORD bits = 32)
+    // A pin of the filter in stereo at 48 kHz in its widest sample (render 32-bit, capture
+    // 24-bit, the only size the device records); owned by the filter.
+    CKsAudPin *OpenPin(bool capture)
     {
-        WAVEFORMATEX format = Pcm(2, 48000, bits);
+        WAVEFORMATEX format = Pcm(2, 48000, capture ? kCaptureBits : 32);
         return capture ? filter_->OpenCapturePinFor(&format) : filter_->OpenRenderPinFor(&format);
     }
 

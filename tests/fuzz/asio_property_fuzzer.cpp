@@ -153,9 +153,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         std::unique_ptr<CKsAudFilter2> filter = asio_kernel_tests::OpenFilter();
         if (filter == nullptr)
             Fail("the filter did not open");
-        WAVEFORMATEX format = asio_kernel_tests::Pcm(2, 48000, 32);
-        CKsAudPin *render = filter->OpenRenderPinFor(&format);
-        CKsAudPin *capture = filter->OpenCapturePinFor(&format);
+        WAVEFORMATEX renderFormat = asio_kernel_tests::Pcm(2, 48000, 32);
+        WAVEFORMATEX captureFormat =
+            asio_kernel_tests::Pcm(2, 48000, asio_kernel_tests::kCaptureBits);
+        CKsAudPin *render = filter->OpenRenderPinFor(&renderFormat);
+        CKsAudPin *capture = filter->OpenCapturePinFor(&captureFormat);
         HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         Reader input(data, size);
         RunScript(input, *filter, render, capture, event);
