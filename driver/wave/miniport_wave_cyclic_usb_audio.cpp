@@ -382,14 +382,10 @@ PKEVENT CMiniportWaveCyclicUsbAudio::ExchangeStreamEvent(CMiniportWaveCyclicStre
     return old;
 }
 
-STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputReady()
-{
-    CMiniportWaveCyclicStreamUsbAudio *render = RenderStream;
-    if (render != nullptr && render->AsioEvent() != nullptr) {
-        InterlockedExchange(&ToggleFlag, 0);
-    }
-    AdapterInterface->OutputReady();
-}
+// The pending toggle is cleared by the render stream when it takes the reported half in, not
+// here: cleared here, a notification already past its output-ready check could signal the host
+// again before the half it has just filled is flipped in, and the host would fill it twice.
+STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputReady() { AdapterInterface->OutputReady(); }
 
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::Silence(BOOLEAN Capture, PVOID Buffer, ULONG Bytes)
 {

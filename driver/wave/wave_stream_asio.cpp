@@ -54,6 +54,7 @@ void CMiniportWaveCyclicStreamUsbAudio::AsioRenderNotification()
         // the ring behind what is queued, if it fits.
         AsioBuffer.ResetPosition();
         AsioFlip();
+        Miniport->ClearToggleFlag();
         if (AllocatedSize - reserve - available >= half) {
             const ULONG write = ULONG(WritePosition);
             CopyFromAsioBuffer(Buffer + write, half);
@@ -64,7 +65,9 @@ void CMiniportWaveCyclicStreamUsbAudio::AsioRenderNotification()
                       available, AllocatedSize);
         }
     }
-    if (Event != nullptr && AllocatedSize - reserve - available >= half) {
+    // The next half is asked for once the ring holds at most one half: the device then runs
+    // about two halves ahead of the host, as a double buffer does, not a whole ring.
+    if (Event != nullptr && available <= half && AllocatedSize - reserve - available >= half) {
         Miniport->BufferToggle();
     }
 }
