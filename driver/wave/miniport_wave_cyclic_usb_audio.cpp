@@ -300,12 +300,14 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::NotifyStream(BOOLEAN Capture)
         return;
     }
     if (render->IsAsioMode()) {
-        // In duplex the capture stream paces the host; render follows its half index.
+        // In duplex the capture stream paces the host, which fills the output half of the index
+        // it was given for input; render takes its index from capture so that its flip at
+        // output-ready lands on that half.
         KIRQL oldIrql;
         KeAcquireSpinLock(&StreamLock, &oldIrql);
         CMiniportWaveCyclicStreamUsbAudio *capture = CaptureStream;
         if (capture != nullptr && capture->IsAsioMode()) {
-            render->SetAsioHalf(1 - capture->AsioHalf());
+            render->SetAsioHalf(capture->AsioHalf());
         }
         KeReleaseSpinLock(&StreamLock, oldIrql);
     }

@@ -7,6 +7,8 @@
 
 #include "stream_patterns.h"
 
+#include <algorithm>
+
 namespace asio_kernel_tests {
 namespace {
 
@@ -163,6 +165,8 @@ protected:
         // Everything sent has played but what is still queued: about two halves and the
         // transfers in flight.
         EXPECT_GT(checker.FramesMatched() + 2 * c.bufferSamples + c.rate / 20, host.Frames());
+        auto lock = session_->LockDevice();
+        EXPECT_EQ(0u, session_->Device().Render().underruns);
     }
 };
 
@@ -236,11 +240,15 @@ TEST_F(AsioRenderCycle, DeviceRemovalWakesTheHostWithTheStatus)
 
 // Duplex, as the ASIO driver runs it: one event, on the capture pin, whose header decides the
 // half; at each event the host reads the input half and fills the output half of the same index.
-// The input must hold the device's ramp without a gap and the output must play in order: a
-// render stream that copies the other half, or merges two output-ready requests, shows here.
-TEST_F(AsioRenderCycle, DuplexHalvesFollowTheCaptureHeader)
+// The input must hold the device's ramp without a gap, and the output must play in order, from
+// the first half the host filled: a render stream that copies the other half plays a half of
+// nothing first and runs a buffer late, and one that merges two output-ready requests loses a
+// half.
+class AsioDuplex : public AsioRenderCycle, public ::testing::WithParamInterface<ULONG> {};
+
+TEST_P(AsioDuplex, HalvesFollowTheCaptureHeader)
 {
-    constexpr ULONG kRate = 48000, kBuffer = 256;
+    const ULONG kRate = 48000, kBuffer = GetParam();
     sim::RenderChecker &checker = Check(kRate);
     WAVEFORMATEX renderFormat = Pcm(2, kRate, 32);
     WAVEFORMATEX captureFormat = Pcm(2, kRate, kCaptureBits);
@@ -263,7 +271,7 @@ TEST_F(AsioRenderCycle, DuplexHalvesFollowTheCaptureHeader)
                        HandleBytes(event), nullptr, 0)
                       .error);
     Bytes delay(4, 0);
-    delay[0] = 5; // the buffer's duration in milliseconds, rounded
+    delay[0] = UCHAR(std::max(2u, (kBuffer * 1000 + kRate / 2) / kRate)); // the buffer, in ms
     ASSERT_EQ(0u, Send(render->Handle(), KSPROPERTY_ASIO_OUTPUT_DELAY, KSPROPERTY_TYPE_SET, delay,
                        nullptr, 0)
                       .error);
@@ -306,9 +314,12 @@ TEST_F(AsioRenderCycle, DuplexHalvesFollowTheCaptureHeader)
     EXPECT_EQ(0u, input.Gaps());
     EXPECT_EQ(0u, input.Mismatches());
     EXPECT_EQ(0u, checker.Mismatches()) << "output halves out of order, repeated or merged";
+    EXPECT_EQ(0u, checker.EngineSilenceFrames()) << "the first half played is the host's first";
     EXPECT_GT(checker.FramesMatched() + kRate / 10, sent);
     CloseHandle(event);
 }
+
+INSTANTIATE_TEST_SUITE_P(Buffers, AsioDuplex, ::testing::Values(64u, 256u));
 
 } // namespace
 } // namespace asio_kernel_tests
