@@ -5,6 +5,7 @@
 // wakes the host with the status in the header.
 #include "asio_kernel_fixture.h"
 
+#include "devices/playback_sink.h"
 #include "stream_patterns.h"
 
 #include <algorithm>
@@ -13,12 +14,20 @@ namespace asio_kernel_tests {
 namespace {
 
 constexpr ULONG kInt32 = 18;
+constexpr ULONG kDsd = 33;
 
-// One ASIO host on the render pin: two Int32 channels of `bufferSamples`.
+// The DSD byte a host sends as byte `index` of channel `channel`.
+UCHAR DsdByte(ULONG channel, ULONGLONG index)
+{
+    return UCHAR((index * 0x9E3779B1u) >> 13) ^ UCHAR(index) ^ UCHAR(0x5B * channel);
+}
+
+// One ASIO host on the render pin: two channels of `bufferSamples`, Int32 frames of the source
+// or, for DSD, one byte per sample.
 class RenderHost {
 public:
-    RenderHost(CKsAudFilter2 &filter, ULONG rate, ULONG bufferSamples)
-        : bufferSamples_(bufferSamples)
+    RenderHost(CKsAudFilter2 &filter, ULONG rate, ULONG bufferSamples, ULONG type = kInt32)
+        : bufferSamples_(bufferSamples), type_(type)
     {
         WAVEFORMATEX format = Pcm(2, rate, 32);
         pin_ = filter.OpenRenderPinFor(&format);
@@ -36,7 +45,7 @@ public:
         Bytes delay(4, 0);
         delay[0] = 64;
         DWORD error = Send(pin, KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET,
-                           BufferRequest(2, 2 * bufferSamples_, {kInt32, 0, kInt32, 1}), nullptr, 0)
+                           BufferRequest(2, 2 * bufferSamples_, {type_, 0, type_, 1}), nullptr, 0)
                           .error;
         entries_.resize(2);
         if (error == 0) {
@@ -68,7 +77,6 @@ public:
     // Fills the half the header names with the next frames of the source and sends output ready.
     void Answer()
     {
-        ++toggles_;
         if (header_->ToggleCount != 1) {
             ++missed_;
         }
@@ -79,7 +87,11 @@ public:
             sim::SourceFrame(frames_, bytes, sizeof bytes);
             for (ULONG k = 0; k < 2; ++k) {
                 auto *half = reinterpret_cast<UCHAR *>(ULONG_PTR(entries_[k].UserHalf[index]));
-                std::memcpy(half + 4 * i, bytes + 4 * k, 4);
+                if (type_ == kDsd) {
+                    half[i] = DsdByte(k, frames_);
+                } else {
+                    std::memcpy(half + 4 * i, bytes + 4 * k, 4);
+                }
             }
         }
         ready_ =
@@ -89,18 +101,17 @@ public:
 
     CKsAudPin *Pin() const { return pin_; }
     LONG DeviceStatus() const { return header_->DeviceStatus; }
-    ULONGLONG Toggles() const { return toggles_; }
     ULONGLONG Missed() const { return missed_; }
     ULONGLONG Frames() const { return frames_; }
     DWORD LastReady() const { return ready_; }
 
 private:
-    const ULONG bufferSamples_;
+    const ULONG bufferSamples_, type_;
     CKsAudPin *pin_ = nullptr; // the filter's
     HANDLE event_ = nullptr;
     std::vector<ASIO_CHANNEL_BUFFER> entries_;
     volatile ASIO_SHARED_HEADER *header_ = nullptr;
-    ULONGLONG toggles_ = 0, missed_ = 0, frames_ = 0;
+    ULONGLONG missed_ = 0, frames_ = 0;
     DWORD ready_ = 0;
 };
 
@@ -123,25 +134,12 @@ protected:
         AsioKernelTest::TearDown();
     }
 
-    std::unique_ptr<sim::RenderChecker> checker_;
-};
-
-struct CycleCase {
-    ULONG bufferSamples;
-    ULONG rate;
-};
-
-class AsioRenderPeriods : public AsioRenderCycle,
-                          public ::testing::WithParamInterface<CycleCase> {
-protected:
     // Answers every event for `seconds` of virtual time, then stops. Once the device's queue
-    // has filled (the first quarter second), the events must come one buffer apart: over the
-    // rest of the run their mean period is the buffer's duration, within one transfer.
-    void PlayFor(const CycleCase &c, ULONGLONG seconds)
+    // has filled (the first quarter second), the events must come `period` (100 ns units)
+    // apart: over the rest of the run their mean period is that, within one transfer, and the
+    // host never finds a toggle missed.
+    void AnswerFor(RenderHost &host, ULONGLONG seconds, double period)
     {
-        sim::RenderChecker &checker = Check(c.rate);
-        RenderHost host(*filter_, c.rate, c.bufferSamples);
-        ASSERT_EQ(0u, host.Start());
         const ULONGLONG start = Now(), settled = start + 2500000, end = start + seconds * 10000000;
         ULONGLONG first = 0, last = 0, counted = 0;
         while (Now() < end) {
@@ -155,12 +153,31 @@ protected:
             ASSERT_EQ(0u, host.LastReady());
         }
         ASSERT_EQ(S_OK, host.Pin()->ChangeState(KSSTATE_STOP));
-        const double period = 1e7 * c.bufferSamples / c.rate; // 100-ns units
         ASSERT_GT(counted, 1u);
         EXPECT_NEAR(double(counted - 1) * period, double(last - first), 50000 + period)
             << "mean period " << double(last - first) / double(counted - 1) << " against "
             << period;
         EXPECT_EQ(0u, host.Missed());
+    }
+
+    std::unique_ptr<sim::RenderChecker> checker_;
+};
+
+struct CycleCase {
+    ULONG bufferSamples;
+    ULONG rate;
+};
+
+class AsioRenderPeriods : public AsioRenderCycle,
+                          public ::testing::WithParamInterface<CycleCase> {
+protected:
+    // The source played for `seconds` with buffers of `c`: bit exact, nothing stale, no underrun.
+    void PlayFor(const CycleCase &c, ULONGLONG seconds)
+    {
+        sim::RenderChecker &checker = Check(c.rate);
+        RenderHost host(*filter_, c.rate, c.bufferSamples);
+        ASSERT_EQ(0u, host.Start());
+        AnswerFor(host, seconds, 1e7 * c.bufferSamples / c.rate);
         EXPECT_EQ(0u, checker.Mismatches());
         // Everything sent has played but what is still queued: about two halves and the
         // transfers in flight.
@@ -237,6 +254,47 @@ TEST_F(AsioRenderCycle, DeviceRemovalWakesTheHostWithTheStatus)
         << std::hex << status;
     host.Pin()->ChangeState(KSSTATE_STOP);
 }
+
+// Native DSD, as the ASIO driver plays it: the filter in DSD mode, the pin at a 32-bit rate of
+// a 32nd of the DSD rate, and one byte per sample in the host's buffers. Every byte of each
+// channel reaches the DAC in order, four to a device sample, and the events come one buffer of
+// bytes (a quarter as many device samples) apart.
+class AsioNativeDsd : public AsioRenderCycle, public ::testing::WithParamInterface<ULONG> {};
+
+TEST_P(AsioNativeDsd, ReachesTheDacByteExact)
+{
+    const ULONG rate = GetParam(), bufferBytes = 2048;
+    USHORT mode = 1;
+    ASSERT_EQ(0u, Send(filter_->Handle(), KSPROPERTY_ASIO_DSD_NATIVE_MODE, KSPROPERTY_TYPE_SET, {},
+                       &mode, sizeof mode)
+                      .error);
+    devices::RecordingSink sink;
+    {
+        auto lock = session_->LockDevice();
+        session_->Device().AttachSink(&sink);
+    }
+    RenderHost host(*filter_, rate, bufferBytes, kDsd);
+    ASSERT_EQ(0u, host.Start());
+    // A buffer of bytes lasts a quarter as many device samples.
+    AnswerFor(host, 2, 1e7 * (bufferBytes / 4) / rate);
+    auto lock = session_->LockDevice();
+    session_->Device().AttachSink(nullptr);
+    ASSERT_FALSE(sink.Segments().empty());
+    const size_t segment = sink.Segments().size() - 1;
+    ASSERT_TRUE(sink.Segments()[segment].format.nativeDsd);
+    for (UCHAR k = 0; k < 2; ++k) {
+        const devices::Bytes played = sink.DsdChannelBytes(segment, k);
+        ASSERT_LE(played.size(), host.Frames());
+        EXPECT_GT(played.size() + 4 * rate / 10, host.Frames()) << "channel " << int(k);
+        size_t wrong = 0;
+        for (size_t i = 0; i < played.size(); ++i) {
+            wrong += played[i] != DsdByte(k, i) ? 1 : 0;
+        }
+        EXPECT_EQ(0u, wrong) << "channel " << int(k);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Dsd64AndDsd128, AsioNativeDsd, ::testing::Values(88200u, 176400u));
 
 // Duplex, as the ASIO driver runs it: one event, on the capture pin, whose header decides the
 // half; at each event the host reads the input half and fills the output half of the same index.
