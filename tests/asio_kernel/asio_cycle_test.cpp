@@ -6,9 +6,11 @@
 #include "asio_kernel_fixture.h"
 
 #include "devices/playback_sink.h"
+#include "kernel/pool.h"
 #include "stream_patterns.h"
 
 #include <algorithm>
+#include <map>
 
 namespace asio_kernel_tests {
 namespace {
@@ -295,6 +297,55 @@ TEST_P(AsioNativeDsd, ReachesTheDacByteExact)
 }
 
 INSTANTIATE_TEST_SUITE_P(Dsd64AndDsd128, AsioNativeDsd, ::testing::Values(88200u, 176400u));
+
+// A host that ends mid-cycle, with both pins running and its event waited on, loses its pins,
+// shared blocks and event reference with its process: nothing of what the driver allocated for
+// it is left, and the pins can be made again.
+TEST_F(AsioRenderCycle, ProcessExitMidCycleFreesEverything)
+{
+    filter_.reset();
+    const auto host = [] {
+        std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
+        WAVEFORMATEX format = Pcm(2, 48000, kCaptureBits);
+        CKsAudPin *capture = filter != nullptr ? filter->OpenCapturePinFor(&format) : nullptr;
+        if (capture == nullptr ||
+            Send(capture->Handle(), KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET,
+                 BufferRequest(2, 512, {kInt32, 0, kInt32, 1}), nullptr, 0)
+                    .error != 0 ||
+            capture->ChangeState(KSSTATE_RUN) != S_OK) {
+            return DWORD(1);
+        }
+        RenderHost render(*filter, 48000, 256);
+        if (render.Start() != 0) {
+            return DWORD(2);
+        }
+        for (int i = 0; i < 50; ++i) {
+            if (!render.Wait()) {
+                return DWORD(3);
+            }
+            render.Answer();
+        }
+        ExitProcess(0);
+        return DWORD(4);
+    };
+    // The first run leaves the driver's caches as full as they get; the second must leave the
+    // pool as it found it.
+    EXPECT_EQ(0u, Join(Start("asio host", host)));
+    const auto blocks = [this] {
+        std::map<ULONG, size_t> byTag;
+        for (const host::Pool::Outstanding &o : M().KernelPool().OutstandingByTag()) {
+            byTag[o.tag] = o.blocks;
+        }
+        return byTag;
+    };
+    const std::map<ULONG, size_t> before = blocks();
+    EXPECT_EQ(0u, Join(Start("asio host", host)));
+    EXPECT_EQ(before, blocks()) << "pool blocks of the host left behind";
+    filter_ = OpenFilter();
+    ASSERT_NE(nullptr, filter_);
+    EXPECT_NE(nullptr, OpenPin(false));
+    EXPECT_NE(nullptr, OpenPin(true));
+}
 
 // Duplex, as the ASIO driver runs it: one event, on the capture pin, whose header decides the
 // half; at each event the host reads the input half and fills the output half of the same index.
