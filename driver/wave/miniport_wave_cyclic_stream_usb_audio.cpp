@@ -141,6 +141,8 @@ STDMETHODIMP_(NTSTATUS) CMiniportWaveCyclicStreamUsbAudio::SetFormat(PKSDATAFORM
     AllocatedSize = size;
     BufferBytes = size;
     Format = format;
+    // Device channels the ASIO host has no buffer for are played from the ring as it is.
+    Silence(Buffer, AllocatedSize);
     ResetPositions();
     return STATUS_SUCCESS;
 }

@@ -257,6 +257,57 @@ TEST_F(AsioRenderCycle, DeviceRemovalWakesTheHostWithTheStatus)
     host.Pin()->ChangeState(KSSTATE_STOP);
 }
 
+// A host using one output of two, whose pin then changes rate: the device channel without a
+// buffer plays exact silence, never what a new ring held before the host's halves.
+TEST_F(AsioRenderCycle, ADeviceChannelWithoutABufferPlaysSilence)
+{
+    constexpr ULONG kBuffer = 256;
+    WAVEFORMATEX format = Pcm(2, 48000, 32);
+    CKsAudPin *pin = filter_->OpenRenderPinFor(&format);
+    ASSERT_NE(nullptr, pin);
+    ASIO_CHANNEL_BUFFER entry = {};
+    ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET,
+                       BufferRequest(1, 2 * kBuffer, {kInt32, 0}), nullptr, 0)
+                      .error);
+    ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_GET, {}, &entry,
+                       sizeof entry)
+                      .error);
+    format = Pcm(2, 96000, 32);
+    ASSERT_EQ(S_OK, pin->ApplyFormatToOpenPin(&format));
+    HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_REGISTER_EVENT, KSPROPERTY_TYPE_SET,
+                       HandleBytes(event), nullptr, 0)
+                      .error);
+    devices::RecordingSink sink;
+    {
+        auto lock = session_->LockDevice();
+        session_->Device().AttachSink(&sink);
+    }
+    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_RUN));
+    auto *header = reinterpret_cast<volatile ASIO_SHARED_HEADER *>(ULONG_PTR(entry.UserHalf[0]) -
+                                                                   sizeof(ASIO_SHARED_HEADER));
+    for (int i = 0; i < 200; ++i) {
+        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 1000));
+        auto *half = reinterpret_cast<UCHAR *>(
+            ULONG_PTR(entry.UserHalf[header->CurrentHalf == 0 ? 1 : 0]));
+        std::memset(half, 0x7F, 4 * kBuffer);
+        ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {},
+                           nullptr, 0)
+                          .error);
+    }
+    ASSERT_EQ(S_OK, pin->ChangeState(KSSTATE_STOP));
+    auto lock = session_->LockDevice();
+    session_->Device().AttachSink(nullptr);
+    const devices::Bytes &played = sink.PlayedBytes();
+    ASSERT_GT(played.size(), 8u * 100 * kBuffer);
+    size_t loud = 0;
+    for (size_t at = 0; at + 8 <= played.size(); at += 8) {
+        loud += played[at + 4] | played[at + 5] | played[at + 6] | played[at + 7] ? 1 : 0;
+    }
+    EXPECT_EQ(0u, loud) << "frames with something on the channel without a buffer";
+    CloseHandle(event);
+}
+
 // Native DSD, as the ASIO driver plays it: the filter in DSD mode, the pin at a 32-bit rate of
 // a 32nd of the DSD rate, and one byte per sample in the host's buffers. Every byte of each
 // channel reaches the DAC in order, four to a device sample, and the events come one buffer of
