@@ -1,6 +1,7 @@
 // Whole-frame conversion: a scalar frame loop for any channel count, and SSE2 loops for stereo
 // between 16, 24 and 32-bit ASIO samples and 2 or 4-byte device samples. The SSE2 loops take
-// blocks of four frames and leave the tail to the scalar loop, which gives the same bytes.
+// blocks of eight (2-byte device samples) or four frames and leave the tail to the scalar loop,
+// which gives the same bytes.
 #include "asio/asio_frame_conversion.h"
 
 #include "asio/asio_sample_conversion.h"
@@ -99,39 +100,60 @@ inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
     }
 }
 
-// Four stereo frames of Bytes-byte device samples from the lanes of both channels.
-template <ULONG Bytes>
-inline void StoreFrames(PUCHAR Frames, __m128i Left, __m128i Right)
+// Four stereo frames of 4-byte device samples from the lanes of both channels.
+inline void StoreFrames4(PUCHAR Frames, __m128i Left, __m128i Right)
 {
-    if constexpr (Bytes == 2) {
-        Store(Frames, _mm_unpacklo_epi16(Top16(Left), Top16(Right)));
+    Store(Frames, _mm_unpacklo_epi32(Left, Right));
+    Store(Frames + 16, _mm_unpackhi_epi32(Left, Right));
+}
+
+// Four stereo frames of 4-byte device samples as the lanes of both channels.
+inline void LoadFrames4(const UCHAR *Frames, __m128i &Left, __m128i &Right)
+{
+    const __m128i a = _mm_shuffle_epi32(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i b = _mm_shuffle_epi32(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0));
+    Left = _mm_unpacklo_epi64(a, b);
+    Right = _mm_unpackhi_epi64(a, b);
+}
+
+// 2-byte device samples go eight frames at a time, so that every load and store is a whole
+// register: eight samples of a channel as eight 16-bit values (the top two bytes of each).
+template <ULONG AsioBytes>
+inline __m128i LoadEight16(const UCHAR *Samples)
+{
+    if constexpr (AsioBytes == 2) {
+        return Load(Samples);
     } else {
-        Store(Frames, _mm_unpacklo_epi32(Left, Right));
-        Store(Frames + 16, _mm_unpackhi_epi32(Left, Right));
+        return _mm_packs_epi32(_mm_srai_epi32(LoadLanes<AsioBytes>(Samples), 16),
+                               _mm_srai_epi32(LoadLanes<AsioBytes>(Samples + 4 * AsioBytes), 16));
     }
 }
 
-// Four stereo frames of Bytes-byte device samples as the lanes of both channels.
-template <ULONG Bytes>
-inline void LoadFrames(const UCHAR *Frames, __m128i &Left, __m128i &Right)
+template <ULONG AsioBytes>
+inline void StoreEight16(PUCHAR Samples, __m128i Values)
 {
-    if constexpr (Bytes == 2) {
-        const __m128i f = Load(Frames);
-        Left = _mm_slli_epi32(f, 16);
-        Right = _mm_and_si128(f, _mm_set1_epi32(static_cast<int>(0xFFFF0000u)));
+    if constexpr (AsioBytes == 2) {
+        Store(Samples, Values);
     } else {
-        const __m128i a = _mm_shuffle_epi32(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0));
-        const __m128i b = _mm_shuffle_epi32(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0));
-        Left = _mm_unpacklo_epi64(a, b);
-        Right = _mm_unpackhi_epi64(a, b);
+        // Each value to the top of a 32-bit lane, zero below.
+        StoreLanes<AsioBytes>(Samples, _mm_unpacklo_epi16(_mm_setzero_si128(), Values));
+        StoreLanes<AsioBytes>(Samples + 4 * AsioBytes,
+                              _mm_unpackhi_epi16(_mm_setzero_si128(), Values));
     }
 }
 
-// Device samples of 2 and 4 bytes have SIMD loops; 3-byte device frames stay scalar.
-constexpr bool HasStereoLoop(ULONG DeviceBytes) { return DeviceBytes == 2 || DeviceBytes == 4; }
+// Eight stereo frames of 2-byte device samples as the values of both channels (sign-extended
+// to 32 bits and packed back, which the saturation keeps unchanged).
+inline void LoadFrames2(const UCHAR *Frames, __m128i &Left, __m128i &Right)
+{
+    const __m128i a = Load(Frames), b = Load(Frames + 16);
+    Left = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
+                           _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
+    Right = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
+}
 
-// Samples a loop of four may take: a 3-byte ASIO side needs two more behind a load and one
-// more behind a store.
+// Samples a loop may take beyond its block: a 3-byte ASIO side needs two more behind a load
+// and one more behind a store. 3-byte device frames stay scalar.
 template <ULONG AsioBytes>
 constexpr ULONG Slack()
 {
@@ -143,10 +165,17 @@ template <ULONG AsioBytes, ULONG DeviceBytes>
 ULONG InterleaveStereo(PUCHAR Out, const UCHAR *Left, const UCHAR *Right, ULONG Samples)
 {
     ULONG i = 0;
-    if constexpr (HasStereoLoop(DeviceBytes)) {
-        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, Out += 8 * DeviceBytes) {
-            StoreFrames<DeviceBytes>(Out, LoadLanes<AsioBytes>(Left + i * AsioBytes),
-                                     LoadLanes<AsioBytes>(Right + i * AsioBytes));
+    if constexpr (DeviceBytes == 2) {
+        for (; i + 8 + Slack<AsioBytes>() <= Samples; i += 8, Out += 32) {
+            const __m128i l = LoadEight16<AsioBytes>(Left + i * AsioBytes);
+            const __m128i r = LoadEight16<AsioBytes>(Right + i * AsioBytes);
+            Store(Out, _mm_unpacklo_epi16(l, r));
+            Store(Out + 16, _mm_unpackhi_epi16(l, r));
+        }
+    } else if constexpr (DeviceBytes == 4) {
+        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, Out += 32) {
+            StoreFrames4(Out, LoadLanes<AsioBytes>(Left + i * AsioBytes),
+                         LoadLanes<AsioBytes>(Right + i * AsioBytes));
         }
     }
     return i;
@@ -157,10 +186,16 @@ template <ULONG AsioBytes, ULONG DeviceBytes>
 ULONG DeinterleaveStereo(PUCHAR Left, PUCHAR Right, const UCHAR *In, ULONG Samples)
 {
     ULONG i = 0;
-    if constexpr (HasStereoLoop(DeviceBytes)) {
-        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, In += 8 * DeviceBytes) {
-            __m128i l, r;
-            LoadFrames<DeviceBytes>(In, l, r);
+    __m128i l, r;
+    if constexpr (DeviceBytes == 2) {
+        for (; i + 8 + Slack<AsioBytes>() <= Samples; i += 8, In += 32) {
+            LoadFrames2(In, l, r);
+            StoreEight16<AsioBytes>(Left + i * AsioBytes, l);
+            StoreEight16<AsioBytes>(Right + i * AsioBytes, r);
+        }
+    } else if constexpr (DeviceBytes == 4) {
+        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, In += 32) {
+            LoadFrames4(In, l, r);
             StoreLanes<AsioBytes>(Left + i * AsioBytes, l);
             StoreLanes<AsioBytes>(Right + i * AsioBytes, r);
         }
