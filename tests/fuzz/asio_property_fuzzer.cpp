@@ -1,8 +1,8 @@
 // libFuzzer target: one input is a script of private property requests that a user process sends
 // to the product driver on a started RV-D3, on a render pin, a capture pin and the filter, with
-// pin state changes in between. The machine, the device and the client process are made once;
-// every input gets pins of its own, which it closes again, so nothing of one input (buffers,
-// events, states) reaches the next. A request may be refused with any status; a sanitizer
+// pin state changes in between. The machine, the device, the client process and its filter
+// handle are made once; every input gets pins of its own, which it closes again, and leaves the
+// device in PCM, so nothing of one input (buffers, events, states, mode) reaches the next. A request may be refused with any status; a sanitizer
 // finding, a verifier report, pool left behind by the input, or a reply whose addresses do not
 // lie in a view of the client's own that the client can write, aborts.
 //
@@ -68,6 +68,9 @@ struct World {
         attach.reset();
         process = machine.CreateProcess("asio host");
         user = std::make_unique<host::ThreadAttachment>(machine, "fuzz", true, process);
+        filter = asio_kernel_tests::OpenFilter();
+        if (filter == nullptr)
+            Fail("the filter did not open");
     }
 
     host::Machine machine;
@@ -75,6 +78,9 @@ struct World {
     std::unique_ptr<sim::DriverSession> session;
     PKPROCESS process = nullptr;
     std::unique_ptr<host::ThreadAttachment> user;
+    // Kept open between inputs: a filter handle holds nothing of a request but the device's
+    // DSD mode, which every input leaves in PCM.
+    std::unique_ptr<CKsAudFilter2> filter;
 };
 
 World &TheWorld()
@@ -150,18 +156,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     host::Pool &pool = world.machine.KernelPool();
     const ULONGLONG mark = pool.Mark();
     {
-        std::unique_ptr<CKsAudFilter2> filter = asio_kernel_tests::OpenFilter();
-        if (filter == nullptr)
-            Fail("the filter did not open");
+        CKsAudFilter2 &filter = *world.filter;
         WAVEFORMATEX renderFormat = asio_kernel_tests::Pcm(2, 48000, 32);
         WAVEFORMATEX captureFormat =
             asio_kernel_tests::Pcm(2, 48000, asio_kernel_tests::kCaptureBits);
-        CKsAudPin *render = filter->OpenRenderPinFor(&renderFormat);
-        CKsAudPin *capture = filter->OpenCapturePinFor(&captureFormat);
+        CKsAudPin *render = filter.OpenRenderPinFor(&renderFormat);
+        CKsAudPin *capture = filter.OpenCapturePinFor(&captureFormat);
         HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
         Reader input(data, size);
-        RunScript(input, *filter, render, capture, event);
+        RunScript(input, filter, render, capture, event);
+        // The pins, with their buffers and event references, go with the input.
+        for (CKsAudPin *pin : {render, capture}) {
+            if (pin != nullptr && pin->ClosePin() != S_OK)
+                Fail("a pin did not close");
+        }
         CloseHandle(event);
+        USHORT pcm = 0;
+        asio_kernel_tests::Send(filter.Handle(), KSPROPERTY_ASIO_DSD_NATIVE_MODE,
+                                KSPROPERTY_TYPE_SET, {}, &pcm, sizeof pcm);
     }
     if (!world.machine.Checks().Reports().empty())
         Fail("verifier report");
