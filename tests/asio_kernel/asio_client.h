@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include "asio/asio_private_properties.h"
+#include "kslib/pcm_format.h"
 
 #include <cstring>
 #include <memory>
@@ -60,17 +61,7 @@ inline std::unique_ptr<CKsAudFilter2> OpenFilter()
     return filter;
 }
 
-inline WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits)
-{
-    WAVEFORMATEX format = {};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = channels;
-    format.nSamplesPerSec = rate;
-    format.wBitsPerSample = bits;
-    format.nBlockAlign = WORD(channels * bits / 8);
-    format.nAvgBytesPerSec = rate * format.nBlockAlign;
-    return format;
-}
+using ::Pcm;
 
 // One private property request: the KSPROPERTY header with Flags, then Instance, in; Value
 // out.
