@@ -194,7 +194,7 @@ TEST_F(PrivateProperties, A32BitHostGetsShortEntriesAndHandles)
     filter_.reset();
     PKPROCESS host = Win32().StartProcess(
         "wow64 host", u"C:\\Program Files (x86)\\Quen Test\\wow64 host.exe",
-        [this] {
+        [] {
             std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
             WAVEFORMATEX format = Pcm(2, 48000, 32);
             CKsAudPin *pin = filter != nullptr ? filter->OpenRenderPinFor(&format) : nullptr;
@@ -232,7 +232,7 @@ TEST_F(PrivateProperties, A32BitHostGetsShortEntriesAndHandles)
 TEST_F(PrivateProperties, ProcessExitReleasesBuffersAndEvent)
 {
     filter_.reset();
-    PKPROCESS host = Start("asio host", [this] {
+    PKPROCESS host = Start("asio host", [] {
         std::unique_ptr<CKsAudFilter2> filter = OpenFilter();
         WAVEFORMATEX format = Pcm(2, 48000, 32);
         CKsAudPin *pin = filter != nullptr ? filter->OpenRenderPinFor(&format) : nullptr;
