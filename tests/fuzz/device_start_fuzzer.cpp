@@ -1,10 +1,9 @@
-// libFuzzer target: one input is one device (fuzz_input.h). It is plugged into a machine made
-// once for all inputs, the driver's device object is attached above its PDO, and device start
-// runs as the adapter runs it (Initialize, SelectConfiguration, BuildFilter), then the entities'
-// requests (clock rate and validity, volume ranges, volume, mute) and format selection in both
-// directions; then the device is unplugged and removed. A device may be refused with any
-// status; what must never happen is a sanitizer finding, a verifier report or pool the input
-// left behind: those abort, so that libFuzzer keeps the input.
+// libFuzzer target: one input is one device (fuzz_input.h). On a fresh machine it is plugged,
+// the driver's device object is attached above its PDO, and device start runs as the adapter
+// runs it (Initialize, SelectConfiguration, BuildFilter), then the entities' requests (clock
+// rate and validity, volume ranges, volume, mute) and format selection in both directions. A device
+// may be refused with any status; what must never happen is a sanitizer finding or a verifier
+// report (pool leaks at power-off included): those abort, so that libFuzzer keeps the input.
 #include "fuzz_device_model.h"
 #include "fuzz_input.h"
 
@@ -15,7 +14,6 @@
 #include "kernel/emulated_thread.h"
 #include "kernel/io_manager.h"
 #include "kernel/machine.h"
-#include "kernel/pool.h"
 #include "usb/usb_audio_cl.h"
 #include "usb/usb_host_controller.h"
 
@@ -128,63 +126,18 @@ void StartDevice(PDEVICE_OBJECT lower, ULONG transferMs)
     SelectFormats(*audio, audio->CaptureInterface, USB_AUDIO_DIRECTION_CAPTURE, transferMs);
 }
 
-// Removes the unplugged device's PDO, as the PnP manager's remove request does.
-void RemovePdo(PDEVICE_OBJECT pdo)
+void RunOnMachine(host::Machine &machine, const FuzzInput &input)
 {
-    PIRP irp = IoAllocateIrp(pdo->StackSize, FALSE);
-    if (irp == nullptr)
-        Fail("no IRP for the remove request");
-    irp->IoStatus.Status = STATUS_NOT_SUPPORTED;
-    PIO_STACK_LOCATION next = IoGetNextIrpStackLocation(irp);
-    next->MajorFunction = IRP_MJ_PNP;
-    next->MinorFunction = IRP_MN_REMOVE_DEVICE;
-    KEVENT done;
-    KeInitializeEvent(&done, NotificationEvent, FALSE);
-    IoSetCompletionRoutine(
-        irp,
-        [](PDEVICE_OBJECT, PIRP, PVOID context) {
-            KeSetEvent(static_cast<PKEVENT>(context), IO_NO_INCREMENT, FALSE);
-            return NTSTATUS(STATUS_MORE_PROCESSING_REQUIRED);
-        },
-        &done, TRUE, TRUE, TRUE);
-    IoCallDriver(pdo, irp);
-    KeWaitForSingleObject(&done, Executive, KernelMode, FALSE, nullptr);
-    IoFreeIrp(irp);
-}
-
-// One machine with its host controller and the driver object for all inputs: each input plugs
-// its device, attaches a device object of its own, starts, and leaves with its device unplugged
-// and removed and nothing of its pool left, so that no state reaches the next input.
-struct World {
-    World()
-    {
-        attach = std::make_unique<host::ThreadAttachment>(machine, "fuzz");
-        controller = std::make_unique<host::UsbHostController>(machine);
-        driver = host::CreateDriverObject(machine, u"\\Driver\\norvane_quen_audio");
-    }
-
-    host::Machine machine;
-    std::unique_ptr<host::ThreadAttachment> attach;
-    std::unique_ptr<host::UsbHostController> controller;
-    PDRIVER_OBJECT driver = nullptr;
-};
-
-World &TheWorld()
-{
-    static World *world = new World();
-    return *world;
-}
-
-void RunInput(World &world, const FuzzInput &input)
-{
-    PDEVICE_OBJECT pdo = world.controller->Plug(
-        kPort,
-        std::make_shared<FuzzDeviceModel>(input.speed, input.descriptors, input.replyScript));
+    host::ThreadAttachment attach(machine, "fuzz");
+    auto controller = std::make_unique<host::UsbHostController>(machine);
+    PDEVICE_OBJECT pdo =
+        controller->Plug(kPort, std::make_shared<FuzzDeviceModel>(input.speed, input.descriptors,
+                                                                  input.replyScript));
     if (pdo == nullptr)
         Fail("the host controller did not enumerate the device");
+    PDRIVER_OBJECT driver = host::CreateDriverObject(machine, u"\\Driver\\norvane_quen_audio");
     PDEVICE_OBJECT fdo = nullptr;
-    if (IoCreateDevice(world.driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &fdo) !=
-        STATUS_SUCCESS)
+    if (IoCreateDevice(driver, 0, nullptr, FILE_DEVICE_UNKNOWN, 0, FALSE, &fdo) != STATUS_SUCCESS)
         Fail("IoCreateDevice failed");
     PDEVICE_OBJECT lower = IoAttachDeviceToDeviceStack(fdo, pdo);
     fdo->Flags &= ~DO_DEVICE_INITIALIZING;
@@ -193,8 +146,8 @@ void RunInput(World &world, const FuzzInput &input)
 
     IoDetachDevice(lower);
     IoDeleteDevice(fdo);
-    world.controller->Unplug(kPort);
-    RemovePdo(pdo);
+    ObDereferenceObject(driver);
+    controller.reset();
 }
 
 } // namespace
@@ -204,13 +157,10 @@ void RunInput(World &world, const FuzzInput &input)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const fuzz::FuzzInput input = fuzz::ReadFuzzInput(data, size);
-    fuzz::World &world = fuzz::TheWorld();
-    host::Pool &pool = world.machine.KernelPool();
-    const ULONGLONG mark = pool.Mark();
-    fuzz::RunInput(world, input);
-    if (world.machine.Checks().Count() != 0)
+    host::Machine machine;
+    fuzz::RunOnMachine(machine, input);
+    machine.PowerOff();
+    if (machine.Checks().Count() != 0)
         fuzz::Fail("verifier reports (printed above)");
-    if (!pool.OutstandingByTag(mark).empty())
-        fuzz::Fail("the input left pool blocks behind");
     return 0;
 }
