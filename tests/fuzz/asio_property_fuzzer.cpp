@@ -2,9 +2,10 @@
 // to the product driver on a started RV-D3, on a render pin, a capture pin and the filter, with
 // pin state changes in between. The machine, the device, the client process and its filter
 // handle are made once; every input gets pins of its own, which it closes again, and leaves the
-// device in PCM, so nothing of one input (buffers, events, states, mode) reaches the next. A request may be refused with any status; a sanitizer
-// finding, a verifier report, pool left behind by the input, or a reply whose addresses do not
-// lie in a view of the client's own that the client can write, aborts.
+// device in PCM, so nothing of one input (buffers, events, states, mode) reaches the next. A
+// request may be refused with any status; a sanitizer finding, a verifier report, pool blocks
+// beyond what the driver keeps for reuse, or a reply whose addresses do not lie in a view of the
+// client's own that the client can write, aborts.
 //
 // A record: target (0 render, 1 capture, 2 filter, 3 a state for both pins), id selector, flags
 // (bit 0 GET, 1 SET, 2 BASICSUPPORT, 3 the instance starts with the input's event handle, 4
@@ -16,9 +17,11 @@
 #include "kernel/machine.h"
 #include "kernel/pool.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -55,6 +58,14 @@ private:
     size_t at_ = 0;
 };
 
+std::map<ULONG, size_t> BlocksByTag(const host::Pool &pool)
+{
+    std::map<ULONG, size_t> blocks;
+    for (const host::Pool::Outstanding &o : pool.OutstandingByTag())
+        blocks[o.tag] = o.blocks;
+    return blocks;
+}
+
 // The machine with the driver started on the RV-D3 and this thread in a user process.
 struct World {
     World()
@@ -71,6 +82,47 @@ struct World {
         filter = asio_kernel_tests::OpenFilter();
         if (filter == nullptr)
             Fail("the filter did not open");
+        WarmUp();
+        warm = BlocksByTag(machine.KernelPool());
+    }
+
+    // Both pins through a short run as a wave stream and one as an ASIO stream, so that what the
+    // driver keeps for reuse (free lists of transfers and queue entries, the streaming
+    // interfaces' settings) exists before the first input: an input may leave the pool with no
+    // more blocks of a tag than that.
+    void WarmUp()
+    {
+        WAVEFORMATEX renderFormat = asio_kernel_tests::Pcm(2, 48000, 32);
+        WAVEFORMATEX captureFormat =
+            asio_kernel_tests::Pcm(2, 48000, asio_kernel_tests::kCaptureBits);
+        for (const bool asio : {false, true}) {
+            CKsAudPin *pins[] = {filter->OpenRenderPinFor(&renderFormat),
+                                 filter->OpenCapturePinFor(&captureFormat)};
+            for (CKsAudPin *pin : pins) {
+                if (pin == nullptr ||
+                    (asio &&
+                     asio_kernel_tests::Send(
+                         pin->Handle(), KSPROPERTY_ASIO_BUFFERS, KSPROPERTY_TYPE_SET,
+                         asio_kernel_tests::BufferRequest(2, 512, {18, 0, 18, 1}), nullptr, 0)
+                             .error != 0) ||
+                    pin->ChangeState(KSSTATE_RUN) != S_OK)
+                    Fail("the warm-up run did not start");
+            }
+            Sleep(100);
+            for (CKsAudPin *pin : pins) {
+                pin->ChangeState(KSSTATE_STOP);
+                pin->ClosePin();
+            }
+        }
+    }
+
+    ~World()
+    {
+        filter.reset();
+        user.reset();
+        attach = std::make_unique<host::ThreadAttachment>(machine, "fuzz");
+        session.reset();
+        attach.reset();
     }
 
     host::Machine machine;
@@ -81,11 +133,18 @@ struct World {
     // Kept open between inputs: a filter handle holds nothing of a request but the device's
     // DSD mode, which every input leaves in PCM.
     std::unique_ptr<CKsAudFilter2> filter;
+    std::map<ULONG, size_t> warm;
 };
 
+World *world = nullptr;
+
+// The machine is taken down at exit, before the leak check looks for what is left.
 World &TheWorld()
 {
-    static World *world = new World();
+    if (world == nullptr) {
+        world = new World();
+        std::atexit([] { delete world; });
+    }
     return *world;
 }
 
@@ -141,7 +200,8 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
             asio_kernel_tests::Send(handle, id, verbs, instance,
                                     value.empty() ? nullptr : value.data(), ULONG(value.size()));
         const ULONG returned = reply.returned;
-        if (returned > value.size())
+        // A size query answers with the size it needs and says so (STATUS_BUFFER_OVERFLOW).
+        if (returned > value.size() && reply.error != ERROR_MORE_DATA)
             Fail("the driver reported more bytes than the value holds");
         if (reply.error == 0 && id == KSPROPERTY_ASIO_BUFFERS && verbs == KSPROPERTY_TYPE_GET)
             TouchHalves(value, returned);
@@ -154,7 +214,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     World &world = TheWorld();
     host::Pool &pool = world.machine.KernelPool();
-    const ULONGLONG mark = pool.Mark();
+    std::map<ULONG, size_t> before = BlocksByTag(pool);
     {
         CKsAudFilter2 &filter = *world.filter;
         WAVEFORMATEX renderFormat = asio_kernel_tests::Pcm(2, 48000, 32);
@@ -177,7 +237,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     if (!world.machine.Checks().Reports().empty())
         Fail("verifier report");
-    if (!pool.OutstandingByTag(mark).empty())
-        Fail("the input left pool blocks behind");
+    for (const auto &[tag, blocks] : BlocksByTag(pool)) {
+        if (blocks > std::max(before[tag], world.warm[tag]))
+            Fail("the input left pool blocks behind");
+    }
     return 0;
 }
