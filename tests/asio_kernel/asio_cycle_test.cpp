@@ -170,8 +170,7 @@ struct CycleCase {
     ULONG rate;
 };
 
-class AsioRenderPeriods : public AsioRenderCycle,
-                          public ::testing::WithParamInterface<CycleCase> {
+class AsioRenderPeriods : public AsioRenderCycle, public ::testing::WithParamInterface<CycleCase> {
 protected:
     // The source played for `seconds` with buffers of `c`: bit exact, nothing stale, no underrun.
     void PlayFor(const CycleCase &c, ULONGLONG seconds)
@@ -288,8 +287,8 @@ TEST_F(AsioRenderCycle, ADeviceChannelWithoutABufferPlaysSilence)
                                                                    sizeof(ASIO_SHARED_HEADER));
     for (int i = 0; i < 200; ++i) {
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 1000));
-        auto *half = reinterpret_cast<UCHAR *>(
-            ULONG_PTR(entry.UserHalf[header->CurrentHalf == 0 ? 1 : 0]));
+        auto *half =
+            reinterpret_cast<UCHAR *>(ULONG_PTR(entry.UserHalf[header->CurrentHalf == 0 ? 1 : 0]));
         std::memset(half, 0x7F, 4 * kBuffer);
         ASSERT_EQ(0u, Send(pin->Handle(), KSPROPERTY_ASIO_OUTPUT_READY, KSPROPERTY_TYPE_SET, {},
                            nullptr, 0)

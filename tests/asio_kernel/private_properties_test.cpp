@@ -137,7 +137,11 @@ TEST_F(PrivateProperties, EventAndOutputRequestsKeepToTheirRules)
          {},
          ERROR_INVALID_FUNCTION},
         // The capture pin does not carry the render-only ids: KS does not find them.
-        {"ready on capture", capture->Handle(), KSPROPERTY_ASIO_OUTPUT_READY, kSet, {},
+        {"ready on capture",
+         capture->Handle(),
+         KSPROPERTY_ASIO_OUTPUT_READY,
+         kSet,
+         {},
          ERROR_NOT_FOUND},
         {"delay on capture", capture->Handle(), KSPROPERTY_ASIO_OUTPUT_DELAY, kSet, Bytes(4, 0),
          ERROR_NOT_FOUND},
