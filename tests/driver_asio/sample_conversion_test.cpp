@@ -224,7 +224,8 @@ TEST(AsioFrameConversion, MatchesThePerChannelConverters)
                 for (const ULONG samples : {0u, 1u, 7u, 8u, 9u, 67u, 512u}) {
                     const ULONG frame = channels * width;
                     std::vector<Bytes> asio(channels, Bytes(SIZE_T(samples) * size));
-                    Bytes device(SIZE_T(samples) * frame);
+                    // At least a frame, so that no offset is applied to a null pointer.
+                    Bytes device(SIZE_T(std::max(samples, 1u)) * frame);
                     for (Bytes &b : asio) {
                         for (UCHAR &x : b) {
                             x = UCHAR(random());
