@@ -30,7 +30,10 @@ STDMETHODIMP_(void) CAdapterUsbAudio::OutputReady()
                   ReadyFrame - ToggleFrame);
     }
     KeSetEvent(&Streams[ADAPTER_RENDER].RunEvent, IO_SOUND_INCREMENT, FALSE);
-    RenderNotify();
+    // The reported half goes into the ring now, even with data still queued: left for the
+    // engine's next notification, a second output-ready before it would merge with this one and
+    // a half would be lost, and the host could already be writing the half again.
+    NotifyStream(FALSE);
     LastReadyCounter = KeQueryPerformanceCounter(nullptr).QuadPart;
     KeReleaseInStackQueuedSpinLock(&lockHandle);
 }

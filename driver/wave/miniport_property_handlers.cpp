@@ -1,7 +1,9 @@
 #include "wave/miniport_property_handlers.h"
 
 #include "adapter/property_requests.h"
+#include "asio/asio_private_properties.h"
 #include "driver_trace.h"
+#include "wave/miniport_wave_cyclic_stream_usb_audio.h"
 #include "wave/miniport_wave_cyclic_usb_audio.h"
 
 namespace {
@@ -18,6 +20,21 @@ const GUID kComponentName = {
 // Component id: basic support and get.
 const ULONG kComponentIdAccess = KSPROPERTY_TYPE_BASICSUPPORT | KSPROPERTY_TYPE_GET;
 
+// The native DSD modes: PCM and DSD.
+const USHORT kDsdModeCount = 2;
+
+// The miniport behind a request's major target, referenced; null if it is not ours.
+PMINIPORTUSBAUDIONOTIFY MiniportOf(PPCPROPERTY_REQUEST PropertyRequest)
+{
+    PVOID notify = nullptr;
+    if (PropertyRequest->MajorTarget == nullptr ||
+        !NT_SUCCESS(
+            PropertyRequest->MajorTarget->QueryInterface(IID_IMiniportUsbAudioNotify, &notify))) {
+        return nullptr;
+    }
+    return static_cast<PMINIPORTUSBAUDIONOTIFY>(notify);
+}
+
 } // namespace
 
 NTSTATUS NTAPI PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest)
@@ -28,16 +45,13 @@ NTSTATUS NTAPI PropertyHandler_Node(PPCPROPERTY_REQUEST PropertyRequest)
     }
     // The major target is one of the miniport's interfaces; which one is port class's choice,
     // so the object is found through its own interface rather than by a cast of the pointer.
-    PVOID notify = nullptr;
-    NTSTATUS status =
-        PropertyRequest->MajorTarget->QueryInterface(IID_IMiniportUsbAudioNotify, &notify);
-    if (!NT_SUCCESS(status)) {
+    PMINIPORTUSBAUDIONOTIFY notify = MiniportOf(PropertyRequest);
+    if (notify == nullptr) {
         return STATUS_INVALID_PARAMETER;
     }
-    auto miniport =
-        static_cast<PCMINIPORTWAVECYCLICUSBAUDIO>(static_cast<PMINIPORTUSBAUDIONOTIFY>(notify));
-    status = miniport->Adapter()->PropertyHandler_Node(PropertyRequest);
-    static_cast<PMINIPORTUSBAUDIONOTIFY>(notify)->Release();
+    auto miniport = static_cast<PCMINIPORTWAVECYCLICUSBAUDIO>(notify);
+    const NTSTATUS status = miniport->Adapter()->PropertyHandler_Node(PropertyRequest);
+    notify->Release();
     if (!NT_SUCCESS(status) && status != STATUS_BUFFER_OVERFLOW) {
         QuenTrace(TRACE_LEVEL_WARNING, "node %lu property %lu: status 0x%08lX",
                   PropertyRequest->Node, PropertyRequest->PropertyItem->Id, status);
@@ -75,4 +89,58 @@ NTSTATUS NTAPI PropertyHandler_ComponentId(PPCPROPERTY_REQUEST PropertyRequest)
         PropertyRequest->ValueSize = sizeof(KSCOMPONENTID);
     }
     return STATUS_SUCCESS;
+}
+
+NTSTATUS NTAPI PropertyHandler_AsioPrivate(PPCPROPERTY_REQUEST PropertyRequest)
+{
+    PAGED_CODE();
+    if (PropertyRequest == nullptr || PropertyRequest->PropertyItem == nullptr ||
+        PropertyRequest->MinorTarget == nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    // The minor target is the pin's stream, found through its own interface.
+    PVOID stream = nullptr;
+    if (!NT_SUCCESS(
+            PropertyRequest->MinorTarget->QueryInterface(IID_IMiniportWaveCyclicStream, &stream))) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    auto streamInterface = static_cast<PMINIPORTWAVECYCLICSTREAM>(stream);
+    const NTSTATUS status = static_cast<PCMINIPORTWAVECYCLICSTREAMUSBAUDIO>(streamInterface)
+                                ->AsioProperty(PropertyRequest);
+    streamInterface->Release();
+    if (!NT_SUCCESS(status)) {
+        QuenTrace(TRACE_LEVEL_WARNING, "ASIO property %lu, verb 0x%lX: status 0x%08lX",
+                  PropertyRequest->PropertyItem->Id, PropertyRequest->Verb, status);
+    }
+    return status;
+}
+
+NTSTATUS NTAPI PropertyHandler_AsioDsdNativeMode(PPCPROPERTY_REQUEST PropertyRequest)
+{
+    PAGED_CODE();
+    if (PropertyRequest == nullptr || PropertyRequest->PropertyItem == nullptr ||
+        PropertyRequest->PropertyItem->Id != KSPROPERTY_ASIO_DSD_NATIVE_MODE ||
+        (PropertyRequest->Verb & KSPROPERTY_TYPE_BASICSUPPORT) != 0) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    // The mode can only be set: a read would succeed with nothing in it.
+    if ((PropertyRequest->Verb & KSPROPERTY_TYPE_SET) == 0) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    if (PropertyRequest->Value == nullptr || PropertyRequest->ValueSize != sizeof(USHORT)) {
+        return STATUS_INVALID_PARAMETER;
+    }
+    const USHORT mode = *static_cast<const USHORT *>(PropertyRequest->Value);
+    if (mode >= kDsdModeCount) {
+        QuenTrace(TRACE_LEVEL_WARNING, "native DSD mode %u refused", mode);
+        return STATUS_INVALID_PARAMETER;
+    }
+    PMINIPORTUSBAUDIONOTIFY notify = MiniportOf(PropertyRequest);
+    if (notify == nullptr) {
+        return STATUS_INVALID_DEVICE_REQUEST;
+    }
+    const NTSTATUS status =
+        static_cast<PCMINIPORTWAVECYCLICUSBAUDIO>(notify)->Adapter()->SetDsdNativeMode(mode);
+    notify->Release();
+    return status;
 }

@@ -141,6 +141,8 @@ STDMETHODIMP_(NTSTATUS) CMiniportWaveCyclicStreamUsbAudio::SetFormat(PKSDATAFORM
     AllocatedSize = size;
     BufferBytes = size;
     Format = format;
+    // Device channels the ASIO host has no buffer for are played from the ring as it is.
+    Silence(Buffer, AllocatedSize);
     ResetPositions();
     return STATUS_SUCCESS;
 }
@@ -286,6 +288,10 @@ void CMiniportWaveCyclicStreamUsbAudio::SetStreamError(NTSTATUS Status)
 {
     if (IsAsioMode() && IsDeviceGoneStatus(Status)) {
         AsioBuffer.SetDeviceStatus(Status);
+        // A host waiting for its next half would wait for ever: it is woken to see the status.
+        if (Event != nullptr) {
+            KeSetEvent(Event, IO_SOUND_INCREMENT, FALSE);
+        }
     }
 }
 
@@ -294,11 +300,9 @@ void CMiniportWaveCyclicStreamUsbAudio::SetStreamError(NTSTATUS Status)
 STDMETHODIMP_(void) CMiniportWaveCyclicStreamUsbAudio::Silence(PVOID Target, ULONG ByteCount)
 {
     UCHAR silence = 0;
-    const ULONG type = AsioBuffer.FirstSampleType();
     if (Format.BitsPerSample == 8) {
         silence = 0x80;
-    } else if (IsAsioMode() &&
-               (type == ASIO_SAMPLE_TYPE_DSD_INT8_LSB1 || type == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1)) {
+    } else if (IsAsioMode() && AsioIsDsdSampleType(AsioBuffer.SampleType())) {
         silence = 0xAA;
     }
     RtlFillMemory(Target, ByteCount, silence);

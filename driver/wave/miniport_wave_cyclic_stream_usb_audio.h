@@ -54,8 +54,18 @@ public:
     void SetAsioHalf(ULONG Half) { AsioBuffer.SetCurrentHalf(Half); }
     // The ASIO host's event, or null; read under the miniport's stream lock.
     PKEVENT AsioEvent() const { return Event; }
+    // Replaces the event and returns the old one; under the miniport's stream lock.
+    PKEVENT SwapAsioEvent(PKEVENT NewEvent);
+    // The private property set of the ASIO host (wave_stream_asio_properties.cpp).
+    NTSTATUS AsioProperty(PPCPROPERTY_REQUEST Request);
 
 private:
+    // The private property set's requests.
+    NTSTATUS AsioSetBuffers(PPCPROPERTY_REQUEST Request);
+    NTSTATUS AsioGetBuffers(PPCPROPERTY_REQUEST Request);
+    NTSTATUS AsioRegisterEvent(HANDLE Handle);
+    NTSTATUS AsioUnregisterEvent(HANDLE Handle);
+
     // ASIO mode (wave_stream_asio.cpp).
     void AsioCaptureNotification();
     void AsioRenderNotification();

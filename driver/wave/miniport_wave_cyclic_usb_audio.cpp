@@ -300,12 +300,14 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::NotifyStream(BOOLEAN Capture)
         return;
     }
     if (render->IsAsioMode()) {
-        // In duplex the capture stream paces the host; render follows its half index.
+        // In duplex the capture stream paces the host, which fills the output half of the index
+        // it was given for input; render takes its index from capture so that its flip at
+        // output-ready lands on that half.
         KIRQL oldIrql;
         KeAcquireSpinLock(&StreamLock, &oldIrql);
         CMiniportWaveCyclicStreamUsbAudio *capture = CaptureStream;
         if (capture != nullptr && capture->IsAsioMode()) {
-            render->SetAsioHalf(1 - capture->AsioHalf());
+            render->SetAsioHalf(capture->AsioHalf());
         }
         KeReleaseSpinLock(&StreamLock, oldIrql);
     }
@@ -372,14 +374,20 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::BufferToggle()
     KeReleaseSpinLock(&StreamLock, oldIrql);
 }
 
-STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputReady()
+PKEVENT CMiniportWaveCyclicUsbAudio::ExchangeStreamEvent(CMiniportWaveCyclicStreamUsbAudio *Stream,
+                                                         PKEVENT Event)
 {
-    CMiniportWaveCyclicStreamUsbAudio *render = RenderStream;
-    if (render != nullptr && render->AsioEvent() != nullptr) {
-        InterlockedExchange(&ToggleFlag, 0);
-    }
-    AdapterInterface->OutputReady();
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&StreamLock, &oldIrql);
+    PKEVENT old = Stream->SwapAsioEvent(Event);
+    KeReleaseSpinLock(&StreamLock, oldIrql);
+    return old;
 }
+
+// The pending toggle is cleared by the render stream when it takes the reported half in, not
+// here: cleared here, a notification already past its output-ready check could signal the host
+// again before the half it has just filled is flipped in, and the host would fill it twice.
+STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputReady() { AdapterInterface->OutputReady(); }
 
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::Silence(BOOLEAN Capture, PVOID Buffer, ULONG Bytes)
 {
@@ -396,8 +404,12 @@ STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::OutputDelay(ULONG Milliseconds)
 
 STDMETHODIMP_(void) CMiniportWaveCyclicUsbAudio::SetStreamError(BOOLEAN Capture, NTSTATUS Status)
 {
+    // Under the stream lock: the stream's event must not go while it is set.
+    KIRQL oldIrql;
+    KeAcquireSpinLock(&StreamLock, &oldIrql);
     CMiniportWaveCyclicStreamUsbAudio *stream = SlotOf(Capture);
     if (stream != nullptr) {
         stream->SetStreamError(Status);
     }
+    KeReleaseSpinLock(&StreamLock, oldIrql);
 }

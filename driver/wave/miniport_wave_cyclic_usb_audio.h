@@ -56,6 +56,9 @@ public:
     PSERVICEGROUP ServiceGroup() const { return Group; }
     // The one-shot flag of the ASIO render signal.
     void ClearToggleFlag() { InterlockedExchange(&ToggleFlag, 0); }
+    // Sets a stream's ASIO event under the stream lock, so that no signalling path sees it
+    // half changed; returns the old one.
+    PKEVENT ExchangeStreamEvent(CMiniportWaveCyclicStreamUsbAudio *Stream, PKEVENT Event);
     // The stream's destructor gives its direction's slot back.
     void StreamGone(BOOLEAN Capture, CMiniportWaveCyclicStreamUsbAudio *Stream);
 

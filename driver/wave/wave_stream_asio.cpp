@@ -11,10 +11,8 @@
 
 ULONG CMiniportWaveCyclicStreamUsbAudio::AsioHalfBytes() const
 {
-    ULONGLONG samples = AsioBuffer.HalfSamples();
-    if (AsioBuffer.FirstSampleType() == ASIO_SAMPLE_TYPE_DSD_INT8_MSB1) {
-        samples /= 4;
-    }
+    const ULONGLONG samples = AsioDeviceSamplesPerHalf(
+        AsioBuffer.HalfSamples(), AsioBuffer.SampleType(), Format.BitsPerSample / 8);
     const ULONGLONG bytes = samples * Format.BlockAlign;
     return bytes < AllocatedSize ? ULONG(bytes) : AllocatedSize;
 }
@@ -25,8 +23,10 @@ void CMiniportWaveCyclicStreamUsbAudio::AsioCaptureNotification()
 {
     const ULONG read = ULONG(ReadPosition);
     const ULONG available = RingDistance(read, ULONG(WritePosition), AllocatedSize);
-    const ULONGLONG need =
-        ULONGLONG(AsioBuffer.HalfSamples() - AsioBuffer.Position()) * Format.BlockAlign;
+    const ULONG half = AsioDeviceSamplesPerHalf(AsioBuffer.HalfSamples(), AsioBuffer.SampleType(),
+                                                Format.BitsPerSample / 8);
+    const ULONG position = AsioBuffer.Position();
+    const ULONGLONG need = ULONGLONG(position < half ? half - position : 0) * Format.BlockAlign;
     const ULONG take = need < available ? ULONG(need) : available;
     CopyToAsioBuffer(Buffer + read, take);
     if (take >= need) {
@@ -54,6 +54,7 @@ void CMiniportWaveCyclicStreamUsbAudio::AsioRenderNotification()
         // the ring behind what is queued, if it fits.
         AsioBuffer.ResetPosition();
         AsioFlip();
+        Miniport->ClearToggleFlag();
         if (AllocatedSize - reserve - available >= half) {
             const ULONG write = ULONG(WritePosition);
             CopyFromAsioBuffer(Buffer + write, half);
@@ -64,7 +65,9 @@ void CMiniportWaveCyclicStreamUsbAudio::AsioRenderNotification()
                       available, AllocatedSize);
         }
     }
-    if (Event != nullptr && AllocatedSize - reserve - available >= half) {
+    // The next half is asked for once the ring holds at most one half: the device then runs
+    // about two halves ahead of the host, as a double buffer does, not a whole ring.
+    if (Event != nullptr && available <= half && AllocatedSize - reserve - available >= half) {
         Miniport->BufferToggle();
     }
 }

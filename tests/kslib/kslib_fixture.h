@@ -10,6 +10,7 @@
 #include "dev_info.h"
 #include "kernel/registry_store.h"
 #include "ks_aud_pin.h"
+#include "kslib/pcm_format.h"
 
 #include <algorithm>
 #include <memory>
@@ -212,18 +213,6 @@ protected:
         EXPECT_TRUE(devices->makeActiveDeviceList());
         EXPECT_EQ(1u, devices->FilterCount());
         return devices->FilterCount() == 1 ? devices->entryAt(0) : nullptr;
-    }
-
-    static WAVEFORMATEX Pcm(WORD channels, DWORD rate, WORD bits)
-    {
-        WAVEFORMATEX format = {};
-        format.wFormatTag = WAVE_FORMAT_PCM;
-        format.nChannels = channels;
-        format.nSamplesPerSec = rate;
-        format.wBitsPerSample = bits;
-        format.nBlockAlign = WORD(channels * bits / 8);
-        format.nAvgBytesPerSec = rate * format.nBlockAlign;
-        return format;
     }
 
     host::DriverPackage package_;
