@@ -128,8 +128,9 @@ TEST_F(WindowsAndMessages, FiltersPickMessagesByRangeAndWindow)
         MSG message = {};
         EXPECT_EQ(c.found, PeekMessageW(&message, c.filter, c.first, c.last, c.remove))
             << std::hex << c.first;
-        if (c.found)
+        if (c.found) {
             EXPECT_EQ(c.message, message.message);
+        }
     }
 }
 

@@ -374,7 +374,14 @@ bool WindowManager::DeliverOneSentLocked(std::unique_lock<std::mutex> &lock, Mes
     }
     WNDPROC procedure = window->procedure;
     lock.unlock();
-    LRESULT result = procedure(sent->window, sent->message, sent->wParam, sent->lParam);
+    LRESULT result;
+    try {
+        result = procedure(sent->window, sent->message, sent->wParam, sent->lParam);
+    } catch (...) { // the thread is ending inside the procedure: the sender waits no longer
+        lock.lock();
+        ReplyLocked(*sent, 0, true);
+        throw;
+    }
     lock.lock();
     ReplyLocked(*sent, result, false);
     return true;
