@@ -16,8 +16,8 @@ extern const SystemModule kKsuserModule;
 extern const SystemModule kUser32Module;
 
 const SystemModule *const kSystemModules[] = {
-    &kKernel32Module, &kAdvapi32Module, &kOle32Module, &kWinmmModule,
-    &kAvrtModule,     &kSetupapiModule, &kKsuserModule, &kUser32Module, nullptr,
+    &kKernel32Module, &kAdvapi32Module, &kOle32Module,  &kWinmmModule, &kAvrtModule,
+    &kSetupapiModule, &kKsuserModule,   &kUser32Module, nullptr,
 };
 
 const char16_t kSystemDirectory[] = u"C:\\Windows\\System32\\";

@@ -1,8 +1,8 @@
 // The Win32 subsystem of one machine: user mode as the deliverables see it. It keeps the named
 // objects of the logged-on user's session, the Win32 state of every user process (threads,
 // loaded modules, COM), the windows and message queues of the session's desktop with the device
-// notifications sent to them, and the part of the simulated disk the loader reads. The machine owns it
-// (a service made on first use) and tells it about every process that ends.
+// notifications sent to them, and the part of the simulated disk the loader reads. The machine owns
+// it (a service made on first use) and tells it about every process that ends.
 #pragma once
 
 #include "kernel/machine.h"

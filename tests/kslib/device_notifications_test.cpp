@@ -57,8 +57,8 @@ protected:
 
     static HWND Listener()
     {
-        return CreateWindowExW(0, L"quen.listening", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE,
-                               nullptr, nullptr, nullptr);
+        return CreateWindowExW(0, L"quen.listening", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               nullptr, nullptr);
     }
 
     static HDEVNOTIFY Register(HWND window, const GUID &interfaceClass, DWORD flags = 0)
@@ -160,12 +160,10 @@ TEST_F(DeviceNotifications, EachRegistrationGetsItsClassesUntilItEnds)
 TEST_F(DeviceNotifications, WindowOfAnotherProcessGetsThemOnItsThreadAndEndsWithIt)
 {
     static HWND remote;
-    static DWORD remoteThread;
     HANDLE registered = CreateEventW(nullptr, TRUE, FALSE, L"quen.registered");
     PKPROCESS panel = Start("panel", [] {
         RegisterListeningClass();
         remote = Listener();
-        remoteThread = GetCurrentThreadId();
         if (Register(remote, KSCATEGORY_AUDIO) == nullptr)
             return DWORD(1);
         HANDLE ready = OpenEventW(EVENT_MODIFY_STATE, FALSE, L"quen.registered");
@@ -219,8 +217,7 @@ TEST_F(DeviceNotifications, RegistrationChecksItsArguments)
         EXPECT_EQ(nullptr, RegisterDeviceNotificationW(c.recipient, c.filter, c.flags));
         EXPECT_EQ(c.error, GetLastError()) << std::hex << c.flags;
     }
-    EXPECT_EQ(nullptr,
-              RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_SERVICE_HANDLE));
+    EXPECT_EQ(nullptr, RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_SERVICE_HANDLE));
     EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
     EXPECT_EQ(1u, Reports(host::VerifierCheck::Usage)) << "service recipients are not emulated";
 }

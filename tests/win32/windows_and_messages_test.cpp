@@ -304,9 +304,7 @@ TEST_F(WindowsAndMessages, DestroyWindowBelongsToTheWindowsOwnThread)
     HWND window = MakeWindow();
     HANDLE thread = CreateThread(
         nullptr, 0,
-        [](LPVOID w) -> DWORD {
-            return DestroyWindow(static_cast<HWND>(w)) ? 0 : GetLastError();
-        },
+        [](LPVOID w) -> DWORD { return DestroyWindow(static_cast<HWND>(w)) ? 0 : GetLastError(); },
         window, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     DWORD error = 0;
@@ -334,15 +332,14 @@ INT_PTR CALLBACK AskingDialog(HWND dialog, UINT message, WPARAM wParam, LPARAM l
         if (LOWORD(wParam) == IDCANCEL)
             EndDialog(dialog, -7);
         return TRUE;
-    default:
-        return FALSE;
+    default: return FALSE;
     }
 }
 
 TEST_F(WindowsAndMessages, ModalDialogRunsUntilEndDialog)
 {
-    EXPECT_EQ(INT_PTR(WM_USER + 40), DialogBoxParamW(nullptr, MAKEINTRESOURCEW(102), nullptr,
-                                                     AskingDialog, 40));
+    EXPECT_EQ(INT_PTR(WM_USER + 40),
+              DialogBoxParamW(nullptr, MAKEINTRESOURCEW(102), nullptr, AskingDialog, 40));
     EXPECT_EQ((std::vector<UINT>{WM_USER}), Messages()) << "the control got the question";
     EXPECT_FALSE(IsWindow(seen[0].window)) << "the dialog and its control are gone";
     EXPECT_EQ(0, Pump()) << "the thread message was dispatched nowhere";

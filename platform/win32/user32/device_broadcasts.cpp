@@ -19,8 +19,7 @@ DeviceBroadcasts::DeviceBroadcasts(Machine &machine, WindowManager &windows)
 }
 
 HDEVNOTIFY DeviceBroadcasts::Register(const std::shared_ptr<DeviceBroadcasts> &self,
-                                      PKPROCESS process, HWND window,
-                                      const GUID *interfaceClass)
+                                      PKPROCESS process, HWND window, const GUID *interfaceClass)
 {
     bool start;
     HDEVNOTIFY handle;

@@ -12,7 +12,10 @@ using namespace host::win32;
 
 namespace {
 
-DLGPROC DialogProcedureOf(HWND hDlg) { return reinterpret_cast<DLGPROC>(GetWindowLongPtrW(hDlg, DWLP_DLGPROC)); }
+DLGPROC DialogProcedureOf(HWND hDlg)
+{
+    return reinterpret_cast<DLGPROC>(GetWindowLongPtrW(hDlg, DWLP_DLGPROC));
+}
 
 // Messages whose result is the dialog procedure's return value itself, not DWLP_MSGRESULT.
 bool ReturnsDirectly(UINT message) { return message == WM_INITDIALOG; }
@@ -21,8 +24,8 @@ bool ReturnsDirectly(UINT message) { return message == WM_INITDIALOG; }
 
 extern "C" {
 
-INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR, HWND hWndParent,
-                               DLGPROC lpDialogFunc, LPARAM dwInitParam)
+INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR, HWND hWndParent, DLGPROC lpDialogFunc,
+                               LPARAM dwInitParam)
 {
     Caller caller = CallerOf("DialogBoxParamW");
     WindowManager &windows = caller.win32.Windows();
@@ -30,9 +33,9 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR, HWND hWndParent,
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
-    HWND dialog = windows.Create(0, MAKEINTRESOURCEW(0x8002), nullptr,
-                                 WS_POPUP | WS_CAPTION | WS_SYSMENU, hWndParent, nullptr,
-                                 hInstance, nullptr, true);
+    HWND dialog =
+        windows.Create(0, MAKEINTRESOURCEW(0x8002), nullptr, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                       hWndParent, nullptr, hInstance, nullptr, true);
     if (dialog == nullptr)
         return -1;
     SetWindowLongPtrW(dialog, DWLP_DLGPROC, reinterpret_cast<LONG_PTR>(lpDialogFunc));
@@ -93,10 +96,8 @@ LRESULT WINAPI DefDlgProcW(HWND hDlg, UINT Msg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE: // the close box is Esc: IDCANCEL
         SendMessageW(hDlg, WM_COMMAND, IDCANCEL, 0);
         return 0;
-    case WM_INITDIALOG:
-        return 0;
-    default:
-        return DefWindowProcW(hDlg, Msg, wParam, lParam);
+    case WM_INITDIALOG: return 0;
+    default: return DefWindowProcW(hDlg, Msg, wParam, lParam);
     }
 }
 

@@ -76,8 +76,7 @@ BOOL WINAPI PostThreadMessageW(DWORD idThread, UINT Msg, WPARAM wParam, LPARAM l
 LRESULT WINAPI SendMessageW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam)
 {
     LRESULT result = 0;
-    return Windows("SendMessageW").Send(hWnd, Msg, wParam, lParam, INFINITE, &result) ? result
-                                                                                        : 0;
+    return Windows("SendMessageW").Send(hWnd, Msg, wParam, lParam, INFINITE, &result) ? result : 0;
 }
 
 void WINAPI PostQuitMessage(int nExitCode) { Windows("PostQuitMessage").PostQuit(nExitCode); }

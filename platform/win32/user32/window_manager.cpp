@@ -97,8 +97,8 @@ ATOM WindowManager::RegisterClass(PKPROCESS process, const WNDCLASSEXW &descript
         return 0;
     }
     ATOM atom = nextAtom_++;
-    classes_[process].push_back({atom, Text(description.lpszClassName),
-                                 description.lpfnWndProc, description.cbWndExtra});
+    classes_[process].push_back(
+        {atom, Text(description.lpszClassName), description.lpfnWndProc, description.cbWndExtra});
     return atom;
 }
 
@@ -168,8 +168,8 @@ HWND WindowManager::Create(DWORD exStyle, LPCWSTR className, LPCWSTR title, DWOR
         windows_.emplace(handle, std::move(window));
         QueueLocked(thread, true);
     }
-    CREATESTRUCTW create = {parameter, instance, menu,  parent, 0,     0,
-                            0,         0,        LONG(style), title, className, exStyle};
+    CREATESTRUCTW create = {parameter, instance, menu,        parent, 0,         0,
+                            0,         0,        LONG(style), title,  className, exStyle};
     LPARAM createParameter = reinterpret_cast<LPARAM>(&create);
     if (!CallProcedure(handle, WM_NCCREATE, 0, createParameter) ||
         CallProcedure(handle, WM_CREATE, 0, createParameter) == -1) {
@@ -394,15 +394,16 @@ bool WindowManager::WaitForWake(std::unique_lock<std::mutex> &lock, MessageQueue
     lock.unlock();
     // A system thread (the device broadcasts) waits as the kernel does; a user thread's wait
     // ends when its process does.
-    KPROCESSOR_MODE mode = queue.thread->process == machine_.SystemProcess() ? KernelMode : UserMode;
+    KPROCESSOR_MODE mode =
+        queue.thread->process == machine_.SystemProcess() ? KernelMode : UserMode;
     NTSTATUS status = KeWaitForSingleObject(&queue.wake, UserRequest, mode, FALSE, timeout);
     lock.lock();
     *timedOut = status == STATUS_TIMEOUT;
     return status == STATUS_WAIT_0 || status == STATUS_TIMEOUT;
 }
 
-bool WindowManager::Send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam,
-                         DWORD timeoutMs, LRESULT *result)
+bool WindowManager::Send(HWND handle, UINT message, WPARAM wParam, LPARAM lParam, DWORD timeoutMs,
+                         LRESULT *result)
 {
     std::shared_ptr<MessageQueue> self = QueueOfCaller();
     std::unique_lock<std::mutex> lock(lock_);
@@ -472,9 +473,9 @@ int WindowManager::Retrieve(MSG *message, HWND handle, UINT first, UINT last, bo
             continue;
         auto &posted = self->posted;
         auto it = std::find_if(posted.begin(), posted.end(), [&](const MSG &m) {
-            bool windowMatches = handle == nullptr ||
-                                 (handle == threadMessagesOnly ? m.hwnd == nullptr
-                                                               : m.hwnd == handle);
+            bool windowMatches =
+                handle == nullptr ||
+                (handle == threadMessagesOnly ? m.hwnd == nullptr : m.hwnd == handle);
             return windowMatches && (m.message == WM_QUIT || InRange(m.message, first, last));
         });
         if (it != posted.end()) {
@@ -516,39 +517,38 @@ void WindowManager::DropQueueLocked(PKTHREAD thread)
     // What it was sending itself waits nowhere any more.
     for (auto &[other, q] : queues_) {
         auto &sent = q->sent;
-        sent.erase(std::remove_if(sent.begin(), sent.end(),
-                                  [&](const std::shared_ptr<SentMessage> &s) {
-                                      return s->sender == queue;
-                                  }),
+        sent.erase(std::remove_if(
+                       sent.begin(), sent.end(),
+                       [&](const std::shared_ptr<SentMessage> &s) { return s->sender == queue; }),
                    sent.end());
     }
+}
+
+void WindowManager::DropOwnedLocked(const std::function<bool(PKTHREAD)> &owner)
+{
+    std::vector<HWND> windows;
+    for (auto &[handle, window] : windows_)
+        if (owner(window.thread))
+            windows.push_back(handle);
+    DropWindowsLocked(windows);
+    std::vector<PKTHREAD> threads;
+    for (auto &[thread, queue] : queues_)
+        if (owner(thread))
+            threads.push_back(thread);
+    for (PKTHREAD thread : threads)
+        DropQueueLocked(thread);
 }
 
 void WindowManager::ThreadEnded(PKTHREAD thread)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    std::vector<HWND> owned;
-    for (auto &[handle, window] : windows_)
-        if (window.thread == thread)
-            owned.push_back(handle);
-    DropWindowsLocked(owned);
-    DropQueueLocked(thread);
+    DropOwnedLocked([thread](PKTHREAD t) { return t == thread; });
 }
 
 void WindowManager::ProcessEnded(PKPROCESS process)
 {
     std::lock_guard<std::mutex> guard(lock_);
-    std::vector<HWND> owned;
-    for (auto &[handle, window] : windows_)
-        if (window.process == process)
-            owned.push_back(handle);
-    DropWindowsLocked(owned);
-    std::vector<PKTHREAD> threads;
-    for (auto &[thread, queue] : queues_)
-        if (thread->process == process)
-            threads.push_back(thread);
-    for (PKTHREAD thread : threads)
-        DropQueueLocked(thread);
+    DropOwnedLocked([process](PKTHREAD t) { return t->process == process; });
     classes_.erase(process);
 }
 

@@ -144,6 +144,8 @@ private:
     // Removes windows and fails the messages sent to them; lock held.
     void DropWindowsLocked(const std::vector<HWND> &windows);
     void DropQueueLocked(PKTHREAD thread);
+    // Drops the windows and queues of the threads `owner` picks.
+    void DropOwnedLocked(const std::function<bool(PKTHREAD)> &owner);
     // Handles one message sent to the calling thread, if there is one; the lock is released
     // for the call and taken again.
     bool DeliverOneSentLocked(std::unique_lock<std::mutex> &lock, MessageQueue &queue);

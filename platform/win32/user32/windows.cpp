@@ -28,18 +28,10 @@ bool AccessWindowData(const char *entryPoint, HWND hWnd, int nIndex, const LONG_
         LONG_PTR procedure = reinterpret_cast<LONG_PTR>(window.procedure);
         LONG_PTR instance = reinterpret_cast<LONG_PTR>(window.instance);
         switch (nIndex) {
-        case GWLP_USERDATA:
-            slot = &window.userData;
-            break;
-        case GWLP_ID:
-            slot = &window.id;
-            break;
-        case GWLP_WNDPROC:
-            slot = &procedure;
-            break;
-        case GWLP_HINSTANCE:
-            slot = &instance;
-            break;
+        case GWLP_USERDATA: slot = &window.userData; break;
+        case GWLP_ID: slot = &window.id; break;
+        case GWLP_WNDPROC: slot = &procedure; break;
+        case GWLP_HINSTANCE: slot = &instance; break;
         default:
             if (nIndex < 0 || size_t(nIndex) + sizeof(LONG_PTR) > window.extra.size()) {
                 SetLastError(ERROR_INVALID_INDEX);
@@ -90,8 +82,8 @@ HWND WINAPI CreateWindowExW(DWORD dwExStyle, LPCWSTR lpClassName, LPCWSTR lpWind
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    return caller.win32.Windows().Create(dwExStyle, lpClassName, lpWindowName, dwStyle,
-                                         hWndParent, hMenu, hInstance, lpParam);
+    return caller.win32.Windows().Create(dwExStyle, lpClassName, lpWindowName, dwStyle, hWndParent,
+                                         hMenu, hInstance, lpParam);
 }
 
 BOOL WINAPI DestroyWindow(HWND hWnd)
@@ -143,19 +135,15 @@ LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM, LPARAM lParam)
 {
     Caller caller = CallerOf("DefWindowProcW");
     switch (Msg) {
-    case WM_NCCREATE:
-        return TRUE;
-    case WM_CLOSE:
-        DestroyWindow(hWnd);
-        return 0;
+    case WM_NCCREATE: return TRUE;
+    case WM_CLOSE: DestroyWindow(hWnd); return 0;
     case WM_SETTEXT: {
         auto text = reinterpret_cast<LPCWSTR>(lParam);
         return caller.win32.Windows().Change(hWnd, [text](Window &window) {
             window.title = text != nullptr ? host::ToU16(text) : u"";
         });
     }
-    default:
-        return 0;
+    default: return 0;
     }
 }
 
