@@ -343,6 +343,10 @@ TEST_F(WindowsAndMessages, ModalDialogRunsUntilEndDialog)
     EXPECT_EQ((std::vector<UINT>{WM_USER}), Messages()) << "the control got the question";
     EXPECT_FALSE(IsWindow(seen[0].window)) << "the dialog and its control are gone";
     EXPECT_EQ(0, Pump()) << "the thread message was dispatched nowhere";
+    EXPECT_EQ(0, DialogBoxParamW(nullptr, MAKEINTRESOURCEW(102), reinterpret_cast<HWND>(0x7ff0),
+                                 AskingDialog, 40))
+        << "an owner that is no window";
+    EXPECT_EQ(DWORD(ERROR_INVALID_WINDOW_HANDLE), GetLastError());
 }
 
 TEST_F(WindowsAndMessages, ClosingADialogIsCancel)

@@ -33,6 +33,9 @@ INT_PTR WINAPI DialogBoxParamW(HINSTANCE hInstance, LPCWSTR, HWND hWndParent, DL
         SetLastError(ERROR_INVALID_PARAMETER);
         return -1;
     }
+    Window owner;
+    if (hWndParent != nullptr && !windows.Find(hWndParent, &owner))
+        return 0; // as documented for an invalid owner, unlike other failures (-1)
     HWND dialog =
         windows.Create(0, MAKEINTRESOURCEW(0x8002), nullptr, WS_POPUP | WS_CAPTION | WS_SYSMENU,
                        hWndParent, nullptr, hInstance, nullptr, true);
