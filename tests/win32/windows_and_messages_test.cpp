@@ -101,6 +101,53 @@ TEST_F(WindowsAndMessages, SentMessagesComeBeforePostedOnesWhichKeepTheirOrder)
     EXPECT_TRUE(DestroyWindow(window));
 }
 
+// Answers a message by asking the window in its user data, whose thread is waiting on this one.
+LRESULT CALLBACK AskingBack(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message != WM_USER + 10)
+        return Recording(hwnd, message, wParam, lParam);
+    auto asker = reinterpret_cast<HWND>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    return SendMessageW(asker, WM_USER + 11, 0, 0) + 1;
+}
+
+TEST_F(WindowsAndMessages, ThreadsSendingToEachOtherHandleEachOthersMessages)
+{
+    WNDCLASSEXW description = {};
+    description.cbSize = sizeof description;
+    description.lpfnWndProc = AskingBack;
+    description.lpszClassName = L"quen.asking-back";
+    ASSERT_NE(0, RegisterClassExW(&description));
+    static HWND asker;
+    asker = MakeWindow();
+    struct Other {
+        HWND window = nullptr;
+        HANDLE made;
+        static DWORD WINAPI Run(LPVOID self)
+        {
+            auto other = static_cast<Other *>(self);
+            other->window = CreateWindowExW(0, L"quen.asking-back", nullptr, 0, 0, 0, 0, 0,
+                                            HWND_MESSAGE, nullptr, nullptr, asker);
+            SetEvent(other->made);
+            MSG message;
+            while (GetMessageW(&message, nullptr, 0, 0) > 0)
+                DispatchMessageW(&message);
+            return DWORD(message.wParam);
+        }
+    } other;
+    other.made = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, Other::Run, &other, 0, nullptr);
+    WaitForSingleObject(other.made, INFINITE);
+    EXPECT_EQ(LRESULT(WM_USER + 11 + 1), SendMessageW(other.window, WM_USER + 10, 0, 0));
+    EXPECT_EQ((std::vector<UINT>{WM_USER + 11}), Messages()) << "handled while this thread waited";
+    EXPECT_TRUE(PostThreadMessageW(GetThreadId(thread), WM_QUIT, 3, 0));
+    WaitForSingleObject(thread, INFINITE);
+    DWORD code = 0;
+    GetExitCodeThread(thread, &code);
+    EXPECT_EQ(3u, code);
+    CloseHandle(thread);
+    CloseHandle(other.made);
+}
+
 TEST_F(WindowsAndMessages, FiltersPickMessagesByRangeAndWindow)
 {
     HWND window = MakeWindow();
