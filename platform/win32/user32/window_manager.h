@@ -115,7 +115,8 @@ public:
     bool Change(HWND window, const std::function<void(Window &)> &change);
     // The child of `parent` with that control id, or null.
     HWND ChildWithId(HWND parent, LONG_PTR id);
-    // The first visible-to-FindWindow window with that class and title (either may be null).
+    // FindWindow: the first top-level window (message-only ones are never found) with that
+    // class and title; a null one matches any.
     HWND FindTopLevel(LPCWSTR className, LPCWSTR title);
 
     // Messages.
