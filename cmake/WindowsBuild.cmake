@@ -131,7 +131,7 @@ if(asio_SOURCES)
   add_library(quen_asio SHARED
     $<TARGET_OBJECTS:asio_objects> ${QUEN_KSLIB_OBJECTS} ${QUEN_ASIO_EXPORTS})
   target_link_libraries(quen_asio PRIVATE quen_windows_user ${QUEN_KSLIB_SYSTEM_LIBRARIES}
-    ole32 uuid avrt winmm)
+    ole32 uuid avrt winmm user32)
   set_target_properties(quen_asio PROPERTIES PREFIX "")
 endif()
 

@@ -77,9 +77,8 @@ NTSTATUS DeviceInterfaces::WriteRegistry(const Interface &entry)
         kDeviceClasses + GuidText(entry.interfaceClass) + u"\\##?#" + deviceName;
     const std::u16string referenceKey = deviceKey + u"\\#" + entry.reference;
     NTSTATUS status = registry.SetString(deviceKey, u"DeviceInstance", entry.instanceId);
-    if (NT_SUCCESS(status)) // user mode's name of the link starts "\\?\"
-        status = registry.SetString(referenceKey, u"SymbolicLink",
-                                    u"\\\\?\\" + LinkName(entry).substr(4));
+    if (NT_SUCCESS(status))
+        status = registry.SetString(referenceKey, u"SymbolicLink", UserModePath(LinkName(entry)));
     if (NT_SUCCESS(status))
         status = registry.SetDword(referenceKey + u"\\Control", u"Linked", entry.enabled ? 1 : 0);
     return status;
@@ -150,9 +149,25 @@ void DeviceInterfaces::ForgetDevice(PDEVICE_OBJECT pdo)
         it = it->second.pdo == pdo ? interfaces_.erase(it) : std::next(it);
 }
 
+std::u16string DeviceInterfaces::UserModePath(const std::u16string &link)
+{
+    return u"\\\\?\\" + link.substr(4);
+}
+
+void DeviceInterfaces::SetUserModeSink(std::weak_ptr<InterfaceChangeSink> sink)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    userMode_ = std::move(sink);
+}
+
 void DeviceInterfaces::NotifyLocked(const GUID &interfaceClass, const std::u16string &link,
                                     bool arrival)
 {
+    if (!userMode_.expired())
+        post_([sink = userMode_, interfaceClass, path = UserModePath(link), arrival] {
+            if (std::shared_ptr<InterfaceChangeSink> to = sink.lock())
+                to->InterfaceChanged(interfaceClass, path, arrival);
+        });
     for (const std::shared_ptr<Notification> &to : notifications_)
         if (to->interfaceClass == interfaceClass)
             post_([this, to, interfaceClass, link, arrival] {

@@ -23,6 +23,16 @@ namespace host {
 
 class Machine;
 
+// User mode's plug-and-play service, which the PnP manager tells of every interface of any class
+// that is enabled or disabled, in order, on its thread.
+class InterfaceChangeSink {
+public:
+    virtual ~InterfaceChangeSink() = default;
+    // `path` is user mode's name of the interface ("\\?\...").
+    virtual void InterfaceChanged(const GUID &interfaceClass, const std::u16string &path,
+                                  bool arrival) = 0;
+};
+
 class DeviceInterfaces {
 public:
     // `post` runs a job later on the PnP manager's thread (notification callbacks run there).
@@ -45,6 +55,11 @@ public:
     NTSTATUS RemoveNotification(PVOID entry);
     // Registrations a driver has not removed (its unload reports them).
     size_t NotificationsOf(PDRIVER_OBJECT driver);
+
+    // The user-mode sink; it is no longer told anything once it has gone.
+    void SetUserModeSink(std::weak_ptr<InterfaceChangeSink> sink);
+    // User mode's name of a link: "\\?\" in place of "\??\".
+    static std::u16string UserModePath(const std::u16string &link);
 
 private:
     struct Interface {
@@ -77,6 +92,7 @@ private:
     std::map<std::u16string, Interface> interfaces_;   // by upcased link name
     std::map<std::u16string, size_t> linkObjectUsers_; // enabled interfaces per link object
     std::vector<std::shared_ptr<Notification>> notifications_;
+    std::weak_ptr<InterfaceChangeSink> userMode_;
     // Held while a callback runs, so that a removed registration is never called afterwards.
     std::recursive_mutex delivering_;
 };

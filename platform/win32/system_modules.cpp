@@ -13,10 +13,11 @@ extern const SystemModule kWinmmModule;
 extern const SystemModule kAvrtModule;
 extern const SystemModule kSetupapiModule;
 extern const SystemModule kKsuserModule;
+extern const SystemModule kUser32Module;
 
 const SystemModule *const kSystemModules[] = {
-    &kKernel32Module, &kAdvapi32Module, &kOle32Module, &kWinmmModule,
-    &kAvrtModule,     &kSetupapiModule, &kKsuserModule, nullptr,
+    &kKernel32Module, &kAdvapi32Module, &kOle32Module,  &kWinmmModule, &kAvrtModule,
+    &kSetupapiModule, &kKsuserModule,   &kUser32Module, nullptr,
 };
 
 const char16_t kSystemDirectory[] = u"C:\\Windows\\System32\\";

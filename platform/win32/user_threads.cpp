@@ -2,6 +2,7 @@
 
 #include "caller.h"
 #include "module_loader.h"
+#include "user32/window_manager.h"
 #include "user_requests.h"
 
 #include "kernel/object_manager.h"
@@ -78,6 +79,7 @@ void RunUserThread(ProcessRecord &process, bool main, const std::function<DWORD(
         code = DWORD(exit.status);
     }
     self->exitStatus = NTSTATUS(code);
+    process.Owner().Windows().ThreadEnded(self); // its queue and windows go with it
 
     if (process.Exiting()) {
         // Ended by ExitProcess on this thread, or by someone else ending the process.

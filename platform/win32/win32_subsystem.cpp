@@ -3,6 +3,8 @@
 #include "named_objects.h"
 #include "process_record.h"
 #include "user_requests.h"
+#include "user32/device_broadcasts.h"
+#include "user32/window_manager.h"
 #include "user_threads.h"
 
 #include "kernel/registry_store.h"
@@ -23,7 +25,10 @@ std::u16string FileNameOf(const std::u16string &path)
 
 } // namespace
 
-Subsystem::Subsystem(Machine &machine) : machine_(machine), names_(std::make_unique<NamedObjects>())
+Subsystem::Subsystem(Machine &machine)
+    : machine_(machine), names_(std::make_unique<NamedObjects>()),
+      windows_(std::make_unique<WindowManager>(machine)),
+      broadcasts_(std::make_shared<DeviceBroadcasts>(machine, *windows_))
 {
     KeInitializeEvent(&alwaysSignalled_, NotificationEvent, TRUE);
     // The multimedia class scheduler's tasks, as Windows 10 installs them.
@@ -48,7 +53,7 @@ Subsystem::Subsystem(Machine &machine) : machine_(machine), names_(std::make_uni
     }
 }
 
-Subsystem::~Subsystem() = default;
+Subsystem::~Subsystem() { broadcasts_->Stop(); }
 
 Subsystem &Subsystem::Of(Machine &machine)
 {
@@ -157,6 +162,8 @@ void Subsystem::ProcessEnding(PKPROCESS process)
         reaper.emplace(machine_, "process reaper");
     EndOtherThreads(*record);
     record->Requests().Drain(nullptr);
+    broadcasts_->ProcessEnded(process);
+    windows_->ProcessEnded(process);
 }
 
 void Subsystem::ProcessEnded(PKPROCESS process)

@@ -1,7 +1,8 @@
 // The Win32 subsystem of one machine: user mode as the deliverables see it. It keeps the named
 // objects of the logged-on user's session, the Win32 state of every user process (threads,
-// loaded modules, COM), and the part of the simulated disk the loader reads. The machine owns it
-// (a service made on first use) and tells it about every process that ends.
+// loaded modules, COM), the windows and message queues of the session's desktop with the device
+// notifications sent to them, and the part of the simulated disk the loader reads. The machine owns
+// it (a service made on first use) and tells it about every process that ends.
 #pragma once
 
 #include "kernel/machine.h"
@@ -18,8 +19,10 @@
 
 namespace host::win32 {
 
+class DeviceBroadcasts;
 class NamedObjects;
 class ProcessRecord;
+class WindowManager;
 
 class Subsystem : public MachineService {
 public:
@@ -33,6 +36,9 @@ public:
 
     Machine &Owner() { return machine_; }
     NamedObjects &Names() { return *names_; }
+    WindowManager &Windows() { return *windows_; }
+    // Shared with the PnP manager, which tells it of interface changes while it exists.
+    const std::shared_ptr<DeviceBroadcasts> &Broadcasts() { return broadcasts_; }
     // What a wait on an object that is not a dispatcher object waits for: always signalled.
     PKEVENT AlwaysSignalled() { return &alwaysSignalled_; }
 
@@ -70,6 +76,8 @@ public:
 private:
     Machine &machine_;
     std::unique_ptr<NamedObjects> names_;
+    std::unique_ptr<WindowManager> windows_;
+    std::shared_ptr<DeviceBroadcasts> broadcasts_;
     KEVENT alwaysSignalled_;
     std::mutex lock_;
     std::map<PKPROCESS, std::unique_ptr<ProcessRecord>> processes_;
