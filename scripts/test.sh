@@ -37,7 +37,7 @@ mkdir "$root/build-asan/fuzz-corpus"
 # check at exit, after the machine is taken down, still runs.
 rm -rf "$root/build-asan/asio-fuzz-corpus"
 mkdir "$root/build-asan/asio-fuzz-corpus"
-"$root/build-asan/tests/fuzz/asio_property_fuzzer" -runs=15000 -seed=1 -timeout=20 \
+"$root/build-asan/tests/fuzz/asio_property_fuzzer" -runs=5000 -seed=1 -timeout=20 \
     -detect_leaks=0 -artifact_prefix="$root/build-asan/" "$root/build-asan/asio-fuzz-corpus"
 
 failed=0
