@@ -71,9 +71,9 @@ inline __m128i LoadLanes(const UCHAR *Samples)
     } else if constexpr (Bytes == 3) {
         // Samples 0 and 1 in the low 64 bits, 2 and 3 in the high: each pair's first sample
         // to the top of the low lane, its second to the top of the high lane.
-        const __m128i x = _mm_unpacklo_epi64(
-            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples)),
-            _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples + 6)));
+        const __m128i x =
+            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples)),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples + 6)));
         const __m128i first = _mm_and_si128(_mm_slli_epi64(x, 8), _mm_set_epi32(0, -256, 0, -256));
         const __m128i second =
             _mm_and_si128(_mm_slli_epi64(x, 16), _mm_set_epi32(-256, 0, -256, 0));
