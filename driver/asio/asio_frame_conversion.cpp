@@ -176,61 +176,37 @@ constexpr ULONG Step()
     return AsioBytes == 2 && DeviceBytes == 2 ? 8 : 4;
 }
 
-// One step of stereo render.
-template <ULONG AsioBytes, ULONG DeviceBytes>
-inline void InterleaveStep(PUCHAR Out, const UCHAR *Left, const UCHAR *Right)
+// One step of stereo render or capture.
+template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
+inline void StereoStep(Device Frames, Asio Left, Asio Right)
 {
-    if constexpr (Step<AsioBytes, DeviceBytes>() == 8) {
-        InterleaveEight16(Out, Left, Right);
-    } else {
-        StoreStereo<DeviceBytes>(Out, LoadLanes<AsioBytes>(Left), LoadLanes<AsioBytes>(Right));
-    }
-}
-
-// One step of stereo capture.
-template <ULONG AsioBytes, ULONG DeviceBytes>
-inline void DeinterleaveStep(PUCHAR Left, PUCHAR Right, const UCHAR *In)
-{
-    if constexpr (Step<AsioBytes, DeviceBytes>() == 8) {
-        DeinterleaveEight16(Left, Right, In);
-    } else {
+    if constexpr (Capture && Step<AsioBytes, DeviceBytes>() == 8) {
+        DeinterleaveEight16(Left, Right, Frames);
+    } else if constexpr (Capture) {
         __m128i l, r;
-        LoadStereo<DeviceBytes>(In, l, r);
+        LoadStereo<DeviceBytes>(Frames, l, r);
         StoreLanes<AsioBytes>(Left, l);
         StoreLanes<AsioBytes>(Right, r);
+    } else if constexpr (Step<AsioBytes, DeviceBytes>() == 8) {
+        InterleaveEight16(Frames, Left, Right);
+    } else {
+        StoreStereo<DeviceBytes>(Frames, LoadLanes<AsioBytes>(Left), LoadLanes<AsioBytes>(Right));
     }
 }
 
-// Stereo render, two steps a pass; returns the frames done.
-template <ULONG AsioBytes, ULONG DeviceBytes>
-ULONG InterleaveStereo(PUCHAR Out, const UCHAR *Left, const UCHAR *Right, ULONG Samples)
+// Stereo render or capture, two steps a pass; returns the frames done.
+template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
+ULONG StereoPasses(Device Frames, Asio Left, Asio Right, ULONG Samples)
 {
     constexpr ULONG step = Step<AsioBytes, DeviceBytes>();
     constexpr SIZE_T asio = step * AsioBytes, device = step * 2 * DeviceBytes;
     ULONG i = 0;
     for (; i + 2 * step + Slack<AsioBytes, DeviceBytes>() <= Samples; i += 2 * step) {
-        InterleaveStep<AsioBytes, DeviceBytes>(Out, Left, Right);
-        InterleaveStep<AsioBytes, DeviceBytes>(Out + device, Left + asio, Right + asio);
+        StereoStep<AsioBytes, DeviceBytes, Capture>(Frames, Left, Right);
+        StereoStep<AsioBytes, DeviceBytes, Capture>(Frames + device, Left + asio, Right + asio);
         Left += 2 * asio;
         Right += 2 * asio;
-        Out += 2 * device;
-    }
-    return i;
-}
-
-// Stereo capture, two steps a pass; returns the frames done.
-template <ULONG AsioBytes, ULONG DeviceBytes>
-ULONG DeinterleaveStereo(PUCHAR Left, PUCHAR Right, const UCHAR *In, ULONG Samples)
-{
-    constexpr ULONG step = Step<AsioBytes, DeviceBytes>();
-    constexpr SIZE_T asio = step * AsioBytes, device = step * 2 * DeviceBytes;
-    ULONG i = 0;
-    for (; i + 2 * step + Slack<AsioBytes, DeviceBytes>() <= Samples; i += 2 * step) {
-        DeinterleaveStep<AsioBytes, DeviceBytes>(Left, Right, In);
-        DeinterleaveStep<AsioBytes, DeviceBytes>(Left + asio, Right + asio, In + device);
-        Left += 2 * asio;
-        Right += 2 * asio;
-        In += 2 * device;
+        Frames += 2 * device;
     }
     return i;
 }
@@ -240,7 +216,8 @@ void Interleave(PUCHAR Frames, const UCHAR *const *Channels, ULONG ChannelCount,
 {
     ULONG done = 0;
     if (ChannelCount == 2) {
-        done = InterleaveStereo<AsioBytes, DeviceBytes>(Frames, Channels[0], Channels[1], Samples);
+        done =
+            StereoPasses<AsioBytes, DeviceBytes, false>(Frames, Channels[0], Channels[1], Samples);
     }
     InterleaveScalar<AsioBytes, DeviceBytes>(Frames, Channels, ChannelCount, done, Samples);
 }
@@ -251,7 +228,7 @@ void Deinterleave(PUCHAR const *Channels, const UCHAR *Frames, ULONG ChannelCoun
     ULONG done = 0;
     if (ChannelCount == 2) {
         done =
-            DeinterleaveStereo<AsioBytes, DeviceBytes>(Channels[0], Channels[1], Frames, Samples);
+            StereoPasses<AsioBytes, DeviceBytes, true>(Frames, Channels[0], Channels[1], Samples);
     }
     DeinterleaveScalar<AsioBytes, DeviceBytes>(Channels, Frames, ChannelCount, done, Samples);
 }
