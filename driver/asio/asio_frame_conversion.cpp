@@ -1,7 +1,8 @@
 // Whole-frame conversion: a scalar frame loop for any channel count, and SSE2 loops for stereo
-// between 16, 24 and 32-bit ASIO samples and 2, 3 or 4-byte device samples. The SSE2 loops take
-// two steps of eight (16-bit on both sides) or four frames a pass and leave the tail to the
-// scalar loop, which gives the same bytes.
+// and for multiples of four channels between 16, 24 and 32-bit ASIO samples and 2, 3 or 4-byte
+// device samples. The stereo loops take two steps of eight (16-bit on both sides) or four frames
+// a pass, the others four frames a step; all leave the tail to the scalar loop, which gives the
+// same bytes.
 #include "asio/asio_frame_conversion.h"
 
 #include "asio/asio_sample_conversion.h"
@@ -83,25 +84,46 @@ inline __m128i LoadLanes(const UCHAR *Samples)
     }
 }
 
-// Four lanes as contiguous ASIO samples of Bytes each. A 3-byte store writes 14 bytes: the
-// caller keeps one sample beyond the four, which the next store or the scalar tail rewrites.
+// Four lanes as 3-byte samples: each 64-bit half holds its low lane's three bytes, then its
+// high lane's, and two zero bytes.
+inline __m128i PackThree(__m128i Lanes)
+{
+    const __m128i values = _mm_srli_epi32(Lanes, 8);
+    const __m128i low = _mm_and_si128(values, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
+    const __m128i high = _mm_srli_epi64(_mm_andnot_si128(_mm_set_epi32(0, -1, 0, -1), values), 8);
+    return _mm_or_si128(low, high);
+}
+
+// Four lanes as contiguous samples of Bytes each. A 3-byte store writes 14 bytes: the caller
+// keeps one sample beyond the four, which the next store or the scalar tail rewrites.
 template <ULONG Bytes>
 inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
 {
     if constexpr (Bytes == 2) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), Top16(Lanes));
     } else if constexpr (Bytes == 3) {
-        // Each 64-bit half: its low lane's three bytes, then its high lane's.
-        const __m128i values = _mm_srli_epi32(Lanes, 8);
-        const __m128i low = _mm_and_si128(values, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
-        const __m128i high =
-            _mm_srli_epi64(_mm_andnot_si128(_mm_set_epi32(0, -1, 0, -1), values), 8);
-        const __m128i packed = _mm_or_si128(low, high);
+        const __m128i packed = PackThree(Lanes);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), packed);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples + 6),
                          _mm_unpackhi_epi64(packed, packed));
     } else {
         Store(Samples, Lanes);
+    }
+}
+
+// The same, writing exactly the four samples.
+template <ULONG Bytes>
+inline void StoreLanesExactly(PUCHAR Samples, __m128i Lanes)
+{
+    if constexpr (Bytes == 3) {
+        const __m128i packed = PackThree(Lanes);
+        const __m128i bytes =
+            _mm_or_si128(_mm_move_epi64(packed), _mm_slli_si128(_mm_srli_si128(packed, 8), 6));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), bytes);
+        const LONG last = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+        RtlCopyMemory(Samples + 8, &last, sizeof last);
+    } else {
+        StoreLanes<Bytes>(Samples, Lanes);
     }
 }
 
@@ -211,6 +233,59 @@ ULONG StereoPasses(Device Frames, Asio Left, Asio Right, ULONG Samples)
     return i;
 }
 
+// Four 32-bit lanes of four registers transposed: register j gets lane j of each.
+inline void Transpose4(__m128i *Rows)
+{
+    const __m128i low01 = _mm_unpacklo_epi32(Rows[0], Rows[1]);
+    const __m128i high01 = _mm_unpackhi_epi32(Rows[0], Rows[1]);
+    const __m128i low23 = _mm_unpacklo_epi32(Rows[2], Rows[3]);
+    const __m128i high23 = _mm_unpackhi_epi32(Rows[2], Rows[3]);
+    Rows[0] = _mm_unpacklo_epi64(low01, low23);
+    Rows[1] = _mm_unpackhi_epi64(low01, low23);
+    Rows[2] = _mm_unpacklo_epi64(high01, high23);
+    Rows[3] = _mm_unpackhi_epi64(high01, high23);
+}
+
+// Render or capture of a multiple of four channels, four frames a step: each group of four
+// channels is transposed between four samples of each channel and four frames of the group.
+// Device frames are written exactly, since a group's frames are not written in frame order.
+// Returns the frames done.
+template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
+ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG Samples)
+{
+    const SIZE_T frame = SIZE_T(ChannelCount) * DeviceBytes;
+    ULONG i = 0;
+    for (; i + 4 + Slack<AsioBytes, DeviceBytes>() <= Samples; i += 4, Frames += 4 * frame) {
+        const SIZE_T offset = SIZE_T(i) * AsioBytes;
+        for (ULONG k = 0; k < ChannelCount; k += 4) {
+            const Device group = Frames + SIZE_T(k) * DeviceBytes;
+            __m128i rows[4];
+            if constexpr (Capture) {
+                rows[0] = LoadLanes<DeviceBytes>(group);
+                rows[1] = LoadLanes<DeviceBytes>(group + frame);
+                rows[2] = LoadLanes<DeviceBytes>(group + 2 * frame);
+                rows[3] = LoadLanes<DeviceBytes>(group + 3 * frame);
+                Transpose4(rows);
+                StoreLanes<AsioBytes>(Channels[k] + offset, rows[0]);
+                StoreLanes<AsioBytes>(Channels[k + 1] + offset, rows[1]);
+                StoreLanes<AsioBytes>(Channels[k + 2] + offset, rows[2]);
+                StoreLanes<AsioBytes>(Channels[k + 3] + offset, rows[3]);
+            } else {
+                rows[0] = LoadLanes<AsioBytes>(Channels[k] + offset);
+                rows[1] = LoadLanes<AsioBytes>(Channels[k + 1] + offset);
+                rows[2] = LoadLanes<AsioBytes>(Channels[k + 2] + offset);
+                rows[3] = LoadLanes<AsioBytes>(Channels[k + 3] + offset);
+                Transpose4(rows);
+                StoreLanesExactly<DeviceBytes>(group, rows[0]);
+                StoreLanesExactly<DeviceBytes>(group + frame, rows[1]);
+                StoreLanesExactly<DeviceBytes>(group + 2 * frame, rows[2]);
+                StoreLanesExactly<DeviceBytes>(group + 3 * frame, rows[3]);
+            }
+        }
+    }
+    return i;
+}
+
 template <ULONG AsioBytes, ULONG DeviceBytes>
 void Interleave(PUCHAR Frames, const UCHAR *const *Channels, ULONG ChannelCount, ULONG Samples)
 {
@@ -218,6 +293,8 @@ void Interleave(PUCHAR Frames, const UCHAR *const *Channels, ULONG ChannelCount,
     if (ChannelCount == 2) {
         done =
             StereoPasses<AsioBytes, DeviceBytes, false>(Frames, Channels[0], Channels[1], Samples);
+    } else if (ChannelCount % 4 == 0) {
+        done = GroupPasses<AsioBytes, DeviceBytes, false>(Frames, Channels, ChannelCount, Samples);
     }
     InterleaveScalar<AsioBytes, DeviceBytes>(Frames, Channels, ChannelCount, done, Samples);
 }
@@ -229,6 +306,8 @@ void Deinterleave(PUCHAR const *Channels, const UCHAR *Frames, ULONG ChannelCoun
     if (ChannelCount == 2) {
         done =
             StereoPasses<AsioBytes, DeviceBytes, true>(Frames, Channels[0], Channels[1], Samples);
+    } else if (ChannelCount % 4 == 0) {
+        done = GroupPasses<AsioBytes, DeviceBytes, true>(Frames, Channels, ChannelCount, Samples);
     }
     DeinterleaveScalar<AsioBytes, DeviceBytes>(Channels, Frames, ChannelCount, done, Samples);
 }
