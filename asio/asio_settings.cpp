@@ -60,11 +60,13 @@ const SettingDefault *DefaultOf(ULONG id)
 
 const SettingDescriptor *CAsioSettings::Find(ULONG id)
 {
-    for (const SettingDescriptor *row = kSettings; row->id != 0 || row->name[0] != 0; ++row) {
+    // The first row (the unnamed default value) has id 0 too; the end is the next such row.
+    for (const SettingDescriptor *row = kSettings;; ++row) {
         if (row->id == id)
             return row;
+        if (row != kSettings && row->id == 0 && row->name[0] == 0)
+            return nullptr;
     }
-    return nullptr;
 }
 
 bool CAsioSettings::CreateDefaults()
