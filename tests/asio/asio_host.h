@@ -87,6 +87,10 @@ public:
     bool timeInfo = true;
     bool callOutputReady = true;
     bool dsd = false;
+    // Round trip: the output is silent but for a full-scale sample on channel 0 at this frame,
+    // and the input frame at which it comes back is noted.
+    ULONGLONG impulseFrame = ~0ull;
+    ULONGLONG impulseHeardAt = ~0ull;
 
     // What it saw.
     std::atomic<ULONGLONG> switches{0};
@@ -126,6 +130,15 @@ private:
 
     void ReadInputs(ULONG half)
     {
+        if (impulseFrame != ~0ull) {
+            const auto *input = static_cast<const LONG *>(infos_[0].buffers[half]);
+            for (ULONG i = 0; i < bufferSize_ && impulseHeardAt == ~0ull; ++i) {
+                if (input[i] != 0)
+                    impulseHeardAt = framesReceived_ + i;
+            }
+            framesReceived_ += bufferSize_;
+            return;
+        }
         std::vector<UCHAR> frames(8 * bufferSize_);
         for (ULONG i = 0; i < bufferSize_; ++i) {
             for (ULONG k = 0; k < 2; ++k)
@@ -141,6 +154,11 @@ private:
         UCHAR bytes[8];
         for (ULONG i = 0; i < samples; ++i, ++framesSent) {
             sim::SourceFrame(framesSent, bytes, sizeof bytes);
+            if (impulseFrame != ~0ull) {
+                const LONG sample = framesSent == impulseFrame ? 0x7FFFFF00 : 0;
+                std::memcpy(bytes, &sample, 4);
+                std::memcpy(bytes + 4, &sample, 4);
+            }
             for (ULONG k = 0; k + inputs_ < infos_.size(); ++k) {
                 auto *target = static_cast<UCHAR *>(infos_[inputs_ + k].buffers[half]);
                 if (dsd)
@@ -176,6 +194,7 @@ private:
     ASIOCallbacks callbacks_ = {BufferSwitch, SampleRateDidChange, Message, BufferSwitchTimeInfo};
     std::vector<ASIOBufferInfo> infos_;
     ULONG inputs_ = 0;
+    ULONGLONG framesReceived_ = 0;
     ULONG bufferSize_ = 0;
     ULONG rate_ = 0;
 };
