@@ -32,8 +32,9 @@ struct SettingDefault {
 
 // In the order they are written when the key is created.
 const SettingDefault kDefaults[] = {
-    {kSettingSelected, 0}, {kSettingBufferSize, kDefaultBufferSize}, {kSettingSamplingRate, 44100},
-    {kSettingBitDepth, 16}, {kSettingFormat, 0},        {kSettingLock, 0},
+    {kSettingSelected, 0},         {kSettingBufferSize, kDefaultBufferSize},
+    {kSettingSamplingRate, 44100}, {kSettingBitDepth, 16},
+    {kSettingFormat, 0},           {kSettingLock, 0},
     {kSettingNotify, 0},
 };
 
@@ -74,8 +75,7 @@ bool CAsioSettings::CreateDefaults()
     HKEY key = nullptr;
     DWORD disposition = 0;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0,
-                        KEY_READ | KEY_WRITE | kView, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS)
+                        KEY_READ | KEY_WRITE | kView, nullptr, &key, &disposition) != ERROR_SUCCESS)
         return false;
     bool written = true;
     if (disposition != REG_OPENED_EXISTING_KEY) {
@@ -106,14 +106,14 @@ int CAsioSettings::Read(ULONG id, PVOID buffer, ULONG length)
     } else if (row != nullptr) {
         DWORD type = 0;
         DWORD size = row->size;
-        status = RegQueryValueExW(key, row->name, nullptr, &type, static_cast<BYTE *>(buffer),
-                                  &size);
+        status =
+            RegQueryValueExW(key, row->name, nullptr, &type, static_cast<BYTE *>(buffer), &size);
         const SettingDefault *fallback = DefaultOf(id);
         if (status == ERROR_FILE_NOT_FOUND && fallback != nullptr) {
             // A key that lost a value gets its default back, so both programs agree on it.
             HKEY writable = nullptr;
-            if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_WRITE | kView,
-                              &writable) == ERROR_SUCCESS) {
+            if (RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_WRITE | kView, &writable) ==
+                ERROR_SUCCESS) {
                 WriteDefault(writable, *fallback);
                 RegCloseKey(writable);
             }

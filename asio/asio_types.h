@@ -173,8 +173,8 @@ struct IASIO : public IUnknown {
     virtual ASIOError setClockSource(LONG reference) = 0;
     virtual ASIOError getSamplePosition(ASIOSamples *sPos, ASIOTimeStamp *tStamp) = 0;
     virtual ASIOError getChannelInfo(ASIOChannelInfo *info) = 0;
-    virtual ASIOError createBuffers(ASIOBufferInfo *bufferInfos, LONG numChannels,
-                                    LONG bufferSize, ASIOCallbacks *callbacks) = 0;
+    virtual ASIOError createBuffers(ASIOBufferInfo *bufferInfos, LONG numChannels, LONG bufferSize,
+                                    ASIOCallbacks *callbacks) = 0;
     virtual ASIOError disposeBuffers() = 0;
     virtual ASIOError controlPanel() = 0;
     virtual ASIOError future(LONG selector, void *opt) = 0;

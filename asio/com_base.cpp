@@ -7,26 +7,17 @@ volatile LONG serverLocks;
 
 } // namespace
 
-CBaseObject::CBaseObject(const char *name) : m_name(name)
-{
-    InterlockedIncrement(&objectCount);
-}
+CBaseObject::CBaseObject(const char *) { InterlockedIncrement(&objectCount); }
 
-CBaseObject::~CBaseObject()
-{
-    InterlockedDecrement(&objectCount);
-}
+CBaseObject::~CBaseObject() { InterlockedDecrement(&objectCount); }
 
-LONG CBaseObject::ObjectCount()
-{
-    return InterlockedCompareExchange(&objectCount, 0, 0);
-}
+LONG CBaseObject::ObjectCount() { return InterlockedCompareExchange(&objectCount, 0, 0); }
 
 CUnknown::CUnknown(const char *name, IUnknown *outer)
     : CBaseObject(name),
-      m_owner(outer != nullptr ? outer
-                               : reinterpret_cast<IUnknown *>(
-                                     static_cast<INonDelegatingUnknown *>(this)))
+      m_owner(outer != nullptr
+                  ? outer
+                  : reinterpret_cast<IUnknown *>(static_cast<INonDelegatingUnknown *>(this)))
 {
 }
 
@@ -74,10 +65,7 @@ HRESULT CClassFactory::QueryInterface(REFIID riid, void **ppv)
     return E_NOINTERFACE;
 }
 
-ULONG CClassFactory::AddRef()
-{
-    return ULONG(InterlockedIncrement(&m_references));
-}
+ULONG CClassFactory::AddRef() { return ULONG(InterlockedIncrement(&m_references)); }
 
 ULONG CClassFactory::Release()
 {
@@ -117,7 +105,4 @@ HRESULT CClassFactory::LockServer(BOOL lock)
     return S_OK;
 }
 
-LONG CClassFactory::ServerLocks()
-{
-    return InterlockedCompareExchange(&serverLocks, 0, 0);
-}
+LONG CClassFactory::ServerLocks() { return InterlockedCompareExchange(&serverLocks, 0, 0); }

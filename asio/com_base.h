@@ -14,6 +14,7 @@ struct INonDelegatingUnknown {
 
 class CBaseObject {
 public:
+    // The name is the object's class, for diagnostics.
     explicit CBaseObject(const char *name);
     virtual ~CBaseObject();
     CBaseObject(const CBaseObject &) = delete;
@@ -21,9 +22,6 @@ public:
 
     // Live objects of the server.
     static LONG ObjectCount();
-
-private:
-    const char *m_name;
 };
 
 class CUnknown : public INonDelegatingUnknown, public CBaseObject {

@@ -74,8 +74,7 @@ LSTATUS DeleteTreeIfPresent(HKEY root, LPCWSTR path)
 LSTATUS CreateKeyWith(HKEY root, LPCWSTR path, std::initializer_list<LPCWSTR> values)
 {
     HKEY key = nullptr;
-    LSTATUS status =
-        RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
+    LSTATUS status = RegCreateKeyExW(root, path, 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr);
     if (status != ERROR_SUCCESS)
         return status;
     for (auto item = values.begin(); item != values.end() && status == ERROR_SUCCESS; item += 2)

@@ -15,7 +15,8 @@ typedef HANDLE(WINAPI *SetTaskFunction)(LPCWSTR, LPDWORD);
 typedef BOOL(WINAPI *RevertTaskFunction)(HANDLE);
 
 // An entry point of a loaded module, or null.
-template <typename Function> Function EntryOf(HMODULE module, const char *name)
+template <typename Function>
+Function EntryOf(HMODULE module, const char *name)
 {
     FARPROC found = module != nullptr ? GetProcAddress(module, name) : nullptr;
     return reinterpret_cast<Function>(reinterpret_cast<PVOID>(found));

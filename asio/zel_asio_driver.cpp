@@ -26,7 +26,8 @@ constexpr size_t kHostMessageBytes = 124;
 // The one live driver object of the process.
 PVOID volatile g_instance;
 
-template <size_t N> bool Contains(const ULONG (&table)[N], ULONG value)
+template <size_t N>
+bool Contains(const ULONG (&table)[N], ULONG value)
 {
     for (ULONG entry : table) {
         if (entry == value)
@@ -91,15 +92,9 @@ HRESULT CZelAsioDriver::QueryInterface(REFIID riid, void **ppv)
     return Owner()->QueryInterface(riid, ppv);
 }
 
-ULONG CZelAsioDriver::AddRef()
-{
-    return Owner()->AddRef();
-}
+ULONG CZelAsioDriver::AddRef() { return Owner()->AddRef(); }
 
-ULONG CZelAsioDriver::Release()
-{
-    return Owner()->Release();
-}
+ULONG CZelAsioDriver::Release() { return Owner()->Release(); }
 
 HRESULT CZelAsioDriver::NonDelegatingQueryInterface(REFIID riid, void **ppv)
 {
@@ -111,15 +106,9 @@ HRESULT CZelAsioDriver::NonDelegatingQueryInterface(REFIID riid, void **ppv)
     return CUnknown::NonDelegatingQueryInterface(riid, ppv);
 }
 
-void CZelAsioDriver::Lock()
-{
-    WaitForSingleObject(m_driverLock, INFINITE);
-}
+void CZelAsioDriver::Lock() { WaitForSingleObject(m_driverLock, INFINITE); }
 
-void CZelAsioDriver::Unlock()
-{
-    ReleaseMutex(m_driverLock);
-}
+void CZelAsioDriver::Unlock() { ReleaseMutex(m_driverLock); }
 
 ASIOBool CZelAsioDriver::init(void *)
 {
@@ -178,14 +167,10 @@ void CZelAsioDriver::ReloadSettings()
         m_selectedDevice[0] = 0;
         m_bufferSizeSetting = kDefaultBufferSize;
         m_lock = 0;
-        m_notify = 0;
         m_sampleRate = IsDsd() ? kDefaultDsdRate : kDefaultPcmRate;
         m_inputChannels = m_outputChannels = 0;
         m_minimumRate = m_maximumRate = 0;
     }
-    m_bitsPerSample = 32;
-    m_bytesPerSample = 4;
-    ChangeSettings();
 }
 
 void CZelAsioDriver::ReadDeviceSettings()
@@ -193,8 +178,6 @@ void CZelAsioDriver::ReadDeviceSettings()
     BYTE value = 0;
     if (CAsioSettings::ReadByte(kSettingLock, &value) == kSettingsOk)
         m_lock = value;
-    if (CAsioSettings::ReadByte(kSettingNotify, &value) == kSettingsOk)
-        m_notify = value;
     DWORD number = 0;
     if (CAsioSettings::ReadDword(kSettingBufferSize, &number) == kSettingsOk)
         m_bufferSizeSetting = CAsioSettings::ValidBufferSize(number);
@@ -215,10 +198,10 @@ void CZelAsioDriver::TakeDeviceFormat(const ActiveDeviceEntry &entry)
         m_maximumRate = entry.captureRange.maximumRate;
     } else {
         const FormatRange &render = entry.renderRange, &capture = entry.captureRange;
-        m_minimumRate = render.minimumRate > capture.minimumRate ? render.minimumRate
-                                                                 : capture.minimumRate;
-        m_maximumRate = render.maximumRate < capture.maximumRate ? render.maximumRate
-                                                                 : capture.maximumRate;
+        m_minimumRate =
+            render.minimumRate > capture.minimumRate ? render.minimumRate : capture.minimumRate;
+        m_maximumRate =
+            render.maximumRate < capture.maximumRate ? render.maximumRate : capture.maximumRate;
     }
     const ULONG dsdRate = IsDsd() ? 32 : 1;
     if (m_outputChannels != 0 &&
@@ -231,19 +214,24 @@ void CZelAsioDriver::TakeDeviceFormat(const ActiveDeviceEntry &entry)
         m_inputChannels = 0;
 }
 
-void CZelAsioDriver::ChangeSettings()
-{
-    const ULONG rate = IsDsd() ? m_sampleRate / 8 : m_sampleRate;
-    const ULONG tenths = rate != 0 ? ULONG(ULONGLONG(m_bufferFrames) * 10000 / rate) : 0;
-    m_latency = (tenths + 5) / 10;
-    m_bytesPerBuffer = m_bufferFrames * m_bytesPerSample;
-}
-
 bool CZelAsioDriver::RateAllowed(ULONG rate) const
 {
     if (IsDsd())
         return Contains(kDsdRates, rate);
     return Contains(kPcmRates, rate) && rate >= m_minimumRate && rate <= m_maximumRate;
+}
+
+ULONG CZelAsioDriver::WholeRate(ASIOSampleRate sampleRate)
+{
+    return sampleRate > 0 && sampleRate < 1e9 && sampleRate == floor(sampleRate) ? ULONG(sampleRate)
+                                                                                 : 0;
+}
+
+ASIOError CZelAsioDriver::RateAccepted(ULONG rate) const
+{
+    if (m_lock != 0)
+        return rate == m_sampleRate ? ASE_OK : ASE_NoClock;
+    return RateAllowed(rate) ? ASE_OK : ASE_NoClock;
 }
 
 ULONG CZelAsioDriver::ValidRate(ULONG rate) const
@@ -264,15 +252,9 @@ void CZelAsioDriver::NotifyAsioRunning(bool running)
     m_wroteStreaming = running;
 }
 
-void CZelAsioDriver::getDriverName(char *name)
-{
-    memcpy(name, kDriverName, sizeof kDriverName);
-}
+void CZelAsioDriver::getDriverName(char *name) { memcpy(name, kDriverName, sizeof kDriverName); }
 
-LONG CZelAsioDriver::getDriverVersion()
-{
-    return 1;
-}
+LONG CZelAsioDriver::getDriverVersion() { return 1; }
 
 void CZelAsioDriver::getErrorMessage(char *string)
 {
@@ -324,12 +306,8 @@ ASIOError CZelAsioDriver::canSampleRate(ASIOSampleRate sampleRate)
 {
     if (m_state == kLoaded)
         return ASE_NotPresent;
-    if (!(sampleRate > 0 && sampleRate < 1e9) || sampleRate != floor(sampleRate))
-        return ASE_NoClock;
-    const ULONG rate = ULONG(sampleRate);
-    if (m_lock != 0)
-        return rate == m_sampleRate ? ASE_OK : ASE_NoClock;
-    return RateAllowed(rate) ? ASE_OK : ASE_NoClock;
+    const ULONG rate = WholeRate(sampleRate);
+    return rate != 0 ? RateAccepted(rate) : ASE_NoClock;
 }
 
 ASIOError CZelAsioDriver::getSampleRate(ASIOSampleRate *sampleRate)
@@ -338,8 +316,7 @@ ASIOError CZelAsioDriver::getSampleRate(ASIOSampleRate *sampleRate)
         return ASE_NotPresent;
     if (sampleRate == nullptr)
         return ASE_InvalidParameter;
-    *sampleRate = m_pendingRate > 0 && m_pendingRate != m_sampleRate ? m_pendingRate
-                                                                      : m_sampleRate;
+    *sampleRate = m_pendingRate > 0 && m_pendingRate != m_sampleRate ? m_pendingRate : m_sampleRate;
     return ASE_OK;
 }
 
@@ -420,15 +397,12 @@ ASIOError CZelAsioDriver::setSampleRate(ASIOSampleRate sampleRate)
 {
     if (m_state == kLoaded)
         return ASE_NotPresent;
-    if (!(sampleRate > 0 && sampleRate < 1e9) || sampleRate != floor(sampleRate))
+    const ULONG rate = WholeRate(sampleRate);
+    if (rate == 0)
         return ASE_InvalidMode;
-    const ULONG rate = ULONG(sampleRate);
-    if (m_lock != 0)
-        return rate == m_sampleRate ? ASE_OK : ASE_NoClock;
-    if (!RateAllowed(rate))
-        return ASE_NoClock;
-    if (rate == m_sampleRate)
-        return ASE_OK;
+    const ASIOError accepted = RateAccepted(rate);
+    if (accepted != ASE_OK || rate == m_sampleRate)
+        return accepted;
     if (m_state == kRunning && GetCurrentThreadId() == m_switchThreadId) {
         // From inside a callback the stream cannot be stopped here: the host re-creates it.
         CAsioSettings::Write(kSettingSamplingRate, &rate, sizeof rate);
@@ -440,7 +414,6 @@ ASIOError CZelAsioDriver::setSampleRate(ASIOSampleRate sampleRate)
         return RestartAtRate(rate);
     CAsioSettings::Write(kSettingSamplingRate, &rate, sizeof rate);
     m_sampleRate = rate;
-    ChangeSettings();
     return ASE_OK;
 }
 
@@ -487,7 +460,6 @@ ASIOError CZelAsioDriver::future(LONG selector, void *opt)
         ReloadSettings();
     } else {
         m_sampleRate = ValidRate(m_sampleRate);
-        ChangeSettings();
     }
     Unlock();
     if (m_state == kPrepared) {

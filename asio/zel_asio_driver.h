@@ -57,10 +57,13 @@ private:
     void ReloadSettings();
     void ReadDeviceSettings();
     void TakeDeviceFormat(const ActiveDeviceEntry &entry);
-    void ChangeSettings();
     bool IsDsd() const { return m_sampleType == ASIOSTDSDInt8MSB1; }
     ULONG ValidRate(ULONG rate) const;
     bool RateAllowed(ULONG rate) const;
+    // A host's rate in whole hertz; 0 when it is none.
+    static ULONG WholeRate(ASIOSampleRate sampleRate);
+    // Whether a rate may be set: the current one only while the "lock" setting is on.
+    ASIOError RateAccepted(ULONG rate) const;
     ULONG InputChannels() const { return IsDsd() ? 0 : m_inputChannels; }
     void NotifyAsioRunning(bool running);
     void Lock();
@@ -115,21 +118,16 @@ private:
     ASIOIoFormat m_ioFormat = {};
     bool m_dsdNativeSupported = false;
     BYTE m_lock = 0;
-    BYTE m_notify = 0;
-    ULONG m_latency = 0;
     ULONG m_bufferSizeSetting = 2048;
     ULONG m_sampleRate = 0;
     WCHAR m_selectedDevice[128] = {};
     USHORT m_inputChannels = 0;
     USHORT m_outputChannels = 0;
-    USHORT m_bitsPerSample = 32;
-    USHORT m_bytesPerSample = 4;
     ASIOSampleType m_sampleType = ASIOSTInt32LSB;
     ULONG m_minimumRate = 0;
     ULONG m_maximumRate = 0;
     ULONG m_bufferFrames = 0;
     ULONG m_hostBufferSamples = 0; // the host's buffer size (DSD: samples, not bytes)
-    ULONG m_bytesPerBuffer = 0;
     ULONG m_inputsInUse = 0;
     ULONG m_outputsInUse = 0;
     int *m_inputInUse = nullptr;

@@ -24,8 +24,8 @@ ASIO_SHARED_HEADER *HeaderOf(const ASIO_CHANNEL_BUFFER &first)
 
 } // namespace
 
-void CZelAsioDriver::FormatFor(WAVEFORMATEXTENSIBLE *format, ULONG channels, ULONG rate,
-                               WORD bits, WORD validBits)
+void CZelAsioDriver::FormatFor(WAVEFORMATEXTENSIBLE *format, ULONG channels, ULONG rate, WORD bits,
+                               WORD validBits)
 {
     memset(format, 0, sizeof *format);
     format->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
@@ -100,8 +100,8 @@ bool CZelAsioDriver::SetUpPinBuffers(CKsAudPin *pin, bool capture, ASIOBufferInf
         }
         done = SUCCEEDED(pin->StoreProperty(KSPROPSETID_AsioPrivate, KSPROPERTY_ASIO_BUFFERS,
                                             nullptr, 0, request, 16 * channels)) &&
-               SUCCEEDED(pin->QueryProperty(KSPROPSETID_AsioPrivate, KSPROPERTY_ASIO_BUFFERS,
-                                            reply, ULONG(sizeof *reply * channels)));
+               SUCCEEDED(pin->QueryProperty(KSPROPSETID_AsioPrivate, KSPROPERTY_ASIO_BUFFERS, reply,
+                                            ULONG(sizeof *reply * channels)));
     }
     if (done) {
         ULONG entry = 0;
@@ -146,7 +146,6 @@ ASIOError CZelAsioDriver::createBuffers(ASIOBufferInfo *bufferInfos, LONG numCha
 
     m_bufferFrames = frames;
     m_hostBufferSamples = ULONG(bufferSize);
-    ChangeSettings();
     const ULONG inputs = InputChannels();
     m_inputInUse = new (std::nothrow) int[inputs + 1]();
     m_outputInUse = new (std::nothrow) int[m_outputChannels + 1u]();
@@ -189,8 +188,8 @@ ASIOError CZelAsioDriver::createBuffers(ASIOBufferInfo *bufferInfos, LONG numCha
         m_renderHeader = header;
         if (ready && m_inputsInUse == 0)
             ready = SUCCEEDED(m_renderPin->StoreProperty(KSPROPSETID_AsioPrivate,
-                                                         KSPROPERTY_ASIO_REGISTER_EVENT, nullptr,
-                                                         0, &event, sizeof event));
+                                                         KSPROPERTY_ASIO_REGISTER_EVENT, nullptr, 0,
+                                                         &event, sizeof event));
         ULONG delay = kOutputOnlyDelayMs;
         if (m_inputsInUse > 0) {
             const ULONG rate = IsDsd() ? m_sampleRate / 8 : m_sampleRate;
@@ -198,8 +197,8 @@ ASIOError CZelAsioDriver::createBuffers(ASIOBufferInfo *bufferInfos, LONG numCha
             delay = delay < 2 ? 2 : delay;
         }
         ready = ready && SUCCEEDED(m_renderPin->StoreProperty(KSPROPSETID_AsioPrivate,
-                                                              KSPROPERTY_ASIO_OUTPUT_DELAY,
-                                                              nullptr, 0, &delay, sizeof delay));
+                                                              KSPROPERTY_ASIO_OUTPUT_DELAY, nullptr,
+                                                              0, &delay, sizeof delay));
     }
     if (!ready) {
         UndoBuffers();
@@ -264,8 +263,8 @@ bool CZelAsioDriver::SendDsdMode()
     CKsAudFilter2 *filter = m_devices.getCurrentSelected();
     USHORT mode = m_ioFormat.FormatType == kASIODSDFormat ? 1 : 0;
     return filter != nullptr &&
-           SUCCEEDED(filter->StoreProperty(KSPROPSETID_AsioPrivate,
-                                           KSPROPERTY_ASIO_DSD_NATIVE_MODE, &mode, sizeof mode));
+           SUCCEEDED(filter->StoreProperty(KSPROPSETID_AsioPrivate, KSPROPERTY_ASIO_DSD_NATIVE_MODE,
+                                           &mode, sizeof mode));
 }
 
 bool CZelAsioDriver::ChangePinState(CKsAudPin *pin, KSSTATE state)
@@ -285,8 +284,12 @@ bool CZelAsioDriver::ChangePinState(CKsAudPin *pin, KSSTATE state)
 // Render before capture at each state; on the way up through every state in between.
 bool CZelAsioDriver::SetPinStates(KSSTATE state)
 {
-    if (state == KSSTATE_STOP)
-        return ChangePinState(m_renderPin, state) & ChangePinState(m_capturePin, state);
+    if (state == KSSTATE_STOP) {
+        // Both pins are stopped, whether or not the first refuses.
+        const bool render = ChangePinState(m_renderPin, state);
+        const bool capture = ChangePinState(m_capturePin, state);
+        return render && capture;
+    }
     for (KSSTATE step : {KSSTATE_ACQUIRE, KSSTATE_PAUSE, KSSTATE_RUN}) {
         if (!ChangePinState(m_renderPin, step) || !ChangePinState(m_capturePin, step))
             return false;
@@ -401,7 +404,6 @@ ASIOError CZelAsioDriver::RestartAtRate(ULONG rate)
     if (result == ASE_OK) {
         CAsioSettings::Write(kSettingSamplingRate, &rate, sizeof rate);
         m_sampleRate = rate;
-        ChangeSettings();
         m_timeRecord.timeInfo.sampleRate = rate;
         m_timeRecord.timeInfo.flags |= kSampleRateChanged;
     }

@@ -16,10 +16,7 @@ const std::u16string kClassKey = u"\\REGISTRY\\MACHINE\\SOFTWARE\\Classes\\CLSID
 const std::u16string kAsioKey = u"\\REGISTRY\\MACHINE\\SOFTWARE\\ASIO\\Quen_Norvane_asio";
 
 // A REG_SZ as stored: its text with the terminator.
-std::u16string Text(const std::u16string &value)
-{
-    return value + std::u16string(1, u'\0');
-}
+std::u16string Text(const std::u16string &value) { return value + std::u16string(1, u'\0'); }
 
 class AsioDriver : public AsioHostTest {
 protected:
@@ -66,14 +63,15 @@ TEST_F(AsioDriver, OneObjectPerProcessAndTheServerStaysWhileItLives)
 {
     AsioHost &host = Host();
     IASIO *second = nullptr;
-    EXPECT_EQ(E_OUTOFMEMORY, CoCreateInstance(CLSID_ZelAsioDriver, nullptr, CLSCTX_INPROC_SERVER,
-                                              CLSID_ZelAsioDriver,
-                                              reinterpret_cast<void **>(&second)));
+    EXPECT_EQ(E_OUTOFMEMORY,
+              CoCreateInstance(CLSID_ZelAsioDriver, nullptr, CLSCTX_INPROC_SERVER,
+                               CLSID_ZelAsioDriver, reinterpret_cast<void **>(&second)));
     EXPECT_EQ(nullptr, second);
     HMODULE module = GetModuleHandleW(kModulePath);
     ASSERT_NE(nullptr, module);
     using CanUnload = HRESULT(STDAPICALLTYPE *)();
-    auto canUnload = host::win32::FunctionFrom<CanUnload>(GetProcAddress(module, "DllCanUnloadNow"));
+    auto canUnload =
+        host::win32::FunctionFrom<CanUnload>(GetProcAddress(module, "DllCanUnloadNow"));
     EXPECT_EQ(S_FALSE, canUnload());
     IUnknown *unknown = nullptr;
     ASSERT_EQ(S_OK, host->QueryInterface(IID_IUnknown, reinterpret_cast<void **>(&unknown)));
@@ -136,8 +134,8 @@ struct RateCase {
 TEST_F(AsioDriver, EveryRateOfTheDeviceIsAcceptedAndStored)
 {
     const RateCase cases[] = {
-        {32000, ASE_NoClock}, {44100, ASE_OK},  {48000, ASE_OK},  {88200, ASE_OK},
-        {96000, ASE_OK},      {176400, ASE_OK}, {192000, ASE_OK}, {352800, ASE_OK},
+        {32000, ASE_NoClock}, {44100, ASE_OK},      {48000, ASE_OK},      {88200, ASE_OK},
+        {96000, ASE_OK},      {176400, ASE_OK},     {192000, ASE_OK},     {352800, ASE_OK},
         {384000, ASE_OK},     {22050, ASE_NoClock}, {50000, ASE_NoClock}, {2822400, ASE_NoClock},
     };
     AsioHost &host = Host();

@@ -45,8 +45,8 @@ public:
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\ASIO\\Quen_Norvane_asio", 0, KEY_READ,
                           &key) != ERROR_SUCCESS)
             return REGDB_E_CLASSNOTREG;
-        LSTATUS status =
-            RegQueryValueExW(key, L"CLSID", nullptr, nullptr, reinterpret_cast<BYTE *>(text), &size);
+        LSTATUS status = RegQueryValueExW(key, L"CLSID", nullptr, nullptr,
+                                          reinterpret_cast<BYTE *>(text), &size);
         RegCloseKey(key);
         if (status != ERROR_SUCCESS || FAILED(CLSIDFromString(text, &clsid)))
             return REGDB_E_CLASSNOTREG;

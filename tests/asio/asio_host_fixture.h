@@ -66,9 +66,9 @@ protected:
     void PanelWrites(LPCWSTR name, DWORD value)
     {
         HKEY key = nullptr;
-        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER,
-                                                 L"SOFTWARE\\Norvane_Quen\\Quen RV-D3", 0, nullptr,
-                                                 0, KEY_WRITE, nullptr, &key, nullptr));
+        ASSERT_EQ(ERROR_SUCCESS,
+                  RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Norvane_Quen\\Quen RV-D3", 0,
+                                  nullptr, 0, KEY_WRITE, nullptr, &key, nullptr));
         ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, name, 0, REG_DWORD,
                                                 reinterpret_cast<const BYTE *>(&value), 4));
         RegCloseKey(key);

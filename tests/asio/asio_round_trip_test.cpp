@@ -43,7 +43,8 @@ TEST_P(AsioRoundTrip, AtFortyEightKilohertz)
     ASSERT_GT(host.impulseHeardAt, host.impulseFrame);
     const ULONGLONG samples = host.impulseHeardAt - host.impulseFrame;
     std::printf("round trip at %ld samples, %lu Hz: %llu samples, %.2f ms\n", long(buffer),
-                static_cast<unsigned long>(kRate), static_cast<unsigned long long>(samples), 1000.0 * double(samples) / kRate);
+                static_cast<unsigned long>(kRate), static_cast<unsigned long long>(samples),
+                1000.0 * double(samples) / kRate);
     LONG in = 0, out = 0;
     // What the driver reports covers what a host measures within a transfer or two.
     ASSERT_EQ(ASE_OK, host->getLatencies(&in, &out));
