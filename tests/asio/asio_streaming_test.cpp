@@ -155,6 +155,28 @@ TEST_F(AsioStreaming, AHostWithoutOutputReadyStillPlays)
     EXPECT_EQ(0u, checker.Mismatches());
 }
 
+// The host sets another rate while streaming: the pins take it and the stream runs on at it,
+// with the store and getSampleRate agreeing.
+TEST_F(AsioStreaming, ARateChangeWhileRunningRestartsAtTheNewRate)
+{
+    AsioHost &host = Host();
+    ASSERT_EQ(ASE_OK, host.Create(0, 2, 256));
+    ASSERT_EQ(ASE_OK, host->start());
+    sim::SleepMs(200);
+    ASSERT_EQ(ASE_OK, host->setSampleRate(96000));
+    ASIOSampleRate rate = 0;
+    ASSERT_EQ(ASE_OK, host->getSampleRate(&rate));
+    EXPECT_EQ(96000.0, rate);
+    EXPECT_EQ(96000u, StoredDword(L"sampling_rate"));
+    sim::SleepMs(500); // the kernel's queue fills first, faster than the rate
+    const ULONGLONG before = host.switches;
+    sim::SleepMs(1000);
+    EXPECT_NEAR(96000.0 / 256, double(host.switches - before), 3.0);
+    EXPECT_EQ(0u, host.resets.load());
+    EXPECT_EQ(ASE_OK, host->stop());
+    EXPECT_EQ(ASE_OK, host->disposeBuffers());
+}
+
 struct SettingCase {
     LPCWSTR name;
     DWORD value;
