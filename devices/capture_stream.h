@@ -4,6 +4,10 @@
 // one. Frames the host does not collect in time are lost once the backlog exceeds its capacity.
 #pragma once
 
+#include "playback_sink.h"
+
+#include <deque>
+
 #include <ntdef.h>
 
 namespace devices {
@@ -44,7 +48,15 @@ public:
 
     const CaptureCounters &Counters() const { return counters_; }
 
+    // Loopback: the frames the output stage plays come back in place of the ramp, each sample
+    // cut to this stream's resolution; frames older than the first played one are silence.
+    void SetLoopback(bool on);
+    void Loop(const UCHAR *frames, ULONG frameCount, const PlaybackFormat &played);
+    void LoopSilence(ULONG frameCount);
+
 private:
+    void TrimLooped();
+
     const ULONG backlogFrames_;
     CaptureFormat format_;
     bool active_ = false;
@@ -52,6 +64,8 @@ private:
     ULONGLONG next_ = 0;     // number of the next frame to deliver
     ULONGLONG available_ = 0;
     CaptureCounters counters_;
+    bool loopback_ = false;
+    std::deque<UCHAR> looped_; // the newest played frames, in this stream's format
 };
 
 } // namespace devices

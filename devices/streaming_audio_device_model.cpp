@@ -50,6 +50,7 @@ StreamingAudioDeviceModel::StreamingAudioDeviceModel(host::UsbSpeed speed,
 {
     clock_.SetRate(initialRate);
     clock_.SetOffsetPpm(options.clockOffsetPpm);
+    render_.AttachSink(&tap_);
 }
 
 std::vector<ControlSubrange>

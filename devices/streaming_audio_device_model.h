@@ -76,7 +76,9 @@ public:
 
     // The sink receives every frame the render path plays (none attached: frames are only
     // counted). The sink must outlive the model or be detached with nullptr.
-    void AttachSink(PlaybackSink *sink) { render_.AttachSink(sink); }
+    void AttachSink(PlaybackSink *sink) { tap_.sink = sink; }
+    // Loopback mode: the capture path returns what the output stage plays, in place of its ramp.
+    void SetLoopback(bool on) { capture_.SetLoopback(on); }
     void SetClockOffsetPpm(double ppm) { clock_.SetOffsetPpm(ppm); }
     double ClockOffsetPpm() const { return clock_.OffsetPpm(); }
 
@@ -133,8 +135,35 @@ private:
     const StreamingPaths paths_;
     const StreamingOptions options_;
     SampleClock clock_;
+    // Between the output stage and the attached sink: feeds the capture path in loopback mode.
+    struct LoopbackTap : PlaybackSink {
+        explicit LoopbackTap(CaptureStream &capture) : capture(capture) {}
+        void FormatChanged(const PlaybackFormat &changed) override
+        {
+            format = changed;
+            if (sink != nullptr)
+                sink->FormatChanged(changed);
+        }
+        void Played(const UCHAR *frames, ULONG frameCount) override
+        {
+            capture.Loop(frames, frameCount, format);
+            if (sink != nullptr)
+                sink->Played(frames, frameCount);
+        }
+        void Silence(ULONG frameCount) override
+        {
+            capture.LoopSilence(frameCount);
+            if (sink != nullptr)
+                sink->Silence(frameCount);
+        }
+        CaptureStream &capture;
+        PlaybackFormat format;
+        PlaybackSink *sink = nullptr;
+    };
+
     RenderStream render_;
     CaptureStream capture_;
+    LoopbackTap tap_{capture_};
     bool nativeDsd_ = false;
     ULONGLONG advancedTo_ = 0;
     ULONGLONG validAt_ = 0;

@@ -1,6 +1,7 @@
 // The Windows build's kernel driver image: a PE32+ x64 native-subsystem image whose entry point
 // lies in its code, that exports nothing and imports only what the kernel modules' .def files
-// list (module by module, name by name).
+// list (module by module, name by name). And the ASIO driver's library, which exports the four
+// COM entry points and nothing else.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -66,11 +67,13 @@ struct Section {
 
 class DriverImageTest : public ::testing::Test {
 protected:
+    virtual const char *ImagePath() const { return QUEN_DRIVER_IMAGE; }
+
     void SetUp() override
     {
-        std::ifstream file(QUEN_DRIVER_IMAGE, std::ios::binary);
+        std::ifstream file(ImagePath(), std::ios::binary);
         if (!file)
-            GTEST_SKIP() << QUEN_DRIVER_IMAGE << " is not built (the Windows build makes it)";
+            GTEST_SKIP() << ImagePath() << " is not built (the Windows build makes it)";
         image_.assign(std::istreambuf_iterator<char>(file), {});
         pe_ = U32(image_, 0x3C);
         optional_ = pe_ + 24;
@@ -138,6 +141,25 @@ TEST_F(DriverImageTest, ImportsOnlyWhatTheKernelModulesDefFilesList)
         }
     }
     EXPECT_GT(imported, 50u);
+}
+
+class AsioLibraryImageTest : public DriverImageTest {
+protected:
+    const char *ImagePath() const override { return QUEN_ASIO_IMAGE; }
+};
+
+TEST_F(AsioLibraryImageTest, ExportsExactlyTheFourComEntryPoints)
+{
+    ASSERT_NE(0u, DirectorySize(0));
+    const size_t directory = Offset(Directory(0));
+    const uint32_t names = U32(image_, directory + 24);
+    std::set<std::string> exported;
+    for (uint32_t i = 0; i < names; ++i)
+        exported.insert(String(U32(image_, Offset(U32(image_, directory + 32)) + 4 * i)));
+    EXPECT_EQ(U32(image_, directory + 20), names) << "every export has a name";
+    EXPECT_EQ((std::set<std::string>{"DllCanUnloadNow", "DllGetClassObject", "DllRegisterServer",
+                                     "DllUnregisterServer"}),
+              exported);
 }
 
 } // namespace
