@@ -108,7 +108,16 @@ ULONG __cdecl TraceMessage(TRACEHANDLE LoggerHandle, ULONG, LPCGUID MessageGuid,
         return ERROR_INVALID_PARAMETER;
     TraceMessageRecord record{*MessageGuid, MessageNumber, {}};
     va_list arguments;
+    // The documented prototype ends its named parameters with a USHORT, which the calling
+    // convention passes in a full register slot like any promoted argument.
+#ifdef __clang__
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
     va_start(arguments, MessageNumber);
+#ifdef __clang__
+#pragma clang diagnostic pop
+#endif
     for (;;) {
         const uint8_t *data = va_arg(arguments, const uint8_t *);
         if (data == nullptr)
