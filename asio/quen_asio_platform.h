@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <objbase.h>
+#include <olectl.h>
 #include <mmsystem.h>
 #include <avrt.h>
 #include <mmreg.h>
