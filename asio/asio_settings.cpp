@@ -60,7 +60,10 @@ const SettingDefault *DefaultOf(ULONG id)
 
 const SettingDescriptor *CAsioSettings::Find(ULONG id)
 {
-    for (const SettingDescriptor *row = kSettings; row->id != 0 || row->name[0] != 0; ++row) {
+    // The first row (the key's unnamed value) has id 0 and no name like the end of the table.
+    if (id == kSettingDefault)
+        return kSettings;
+    for (const SettingDescriptor *row = kSettings + 1; row->id != 0 || row->name[0] != 0; ++row) {
         if (row->id == id)
             return row;
     }

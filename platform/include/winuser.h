@@ -70,6 +70,23 @@ static_assert(sizeof(CREATESTRUCTW) == 80, "CREATESTRUCTW is 80 bytes on x64");
 #define WM_USER 0x0400
 #define WM_APP 0x8000
 
+// Scroll codes of WM_HSCROLL.
+#define SB_LINEUP 0
+#define SB_LINELEFT 0
+#define SB_LINEDOWN 1
+#define SB_LINERIGHT 1
+#define SB_PAGEUP 2
+#define SB_PAGELEFT 2
+#define SB_PAGEDOWN 3
+#define SB_PAGERIGHT 3
+#define SB_THUMBPOSITION 4
+#define SB_THUMBTRACK 5
+#define SB_TOP 6
+#define SB_LEFT 6
+#define SB_BOTTOM 7
+#define SB_RIGHT 7
+#define SB_ENDSCROLL 8
+
 // Window styles and special windows
 #define WS_OVERLAPPED 0x00000000
 #define WS_POPUP 0x80000000
