@@ -1,13 +1,12 @@
 #include "asio_control_panel_dlg.h"
 
 #include "asio_settings.h"
+#include "panel_instance.h"
 #include "settings_change_signal.h"
 
 #include <stdio.h>
 
 namespace {
-
-const WCHAR kTitle[] = L"RV-D3 Purestream Audio Control";
 
 struct RateRow {
     DWORD rate;
@@ -62,7 +61,7 @@ CAsioControlPanelDlg::~CAsioControlPanelDlg() { OnDestroy(); }
 
 BOOL CAsioControlPanelDlg::OnInitDialog()
 {
-    m_view.SetTitle(kTitle);
+    m_view.SetTitle(kPanelTitle);
     m_presence = CreateEventW(nullptr, TRUE, FALSE, kPresenceEventName);
 
     m_devInfo.makeActiveDeviceList();

@@ -92,6 +92,11 @@ static_assert(sizeof(CREATESTRUCTW) == 80, "CREATESTRUCTW is 80 bytes on x64");
 #define WS_POPUP 0x80000000
 #define WS_CHILD 0x40000000
 #define WS_VISIBLE 0x10000000
+
+// ShowWindow commands
+#define SW_HIDE 0
+#define SW_SHOWNORMAL 1
+#define SW_SHOW 5
 #define WS_CAPTION 0x00C00000
 #define WS_SYSMENU 0x00080000
 #define CW_USEDEFAULT ((int)0x80000000)
@@ -136,6 +141,10 @@ LONG_PTR WINAPI GetWindowLongPtrW(HWND hWnd, int nIndex);
 LONG_PTR WINAPI SetWindowLongPtrW(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
 BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString);
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName);
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow);
+BOOL WINAPI IsWindowVisible(HWND hWnd);
+BOOL WINAPI SetForegroundWindow(HWND hWnd);
+HWND WINAPI GetForegroundWindow(void);
 LRESULT WINAPI DefWindowProcW(HWND hWnd, UINT Msg, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI CallWindowProcW(WNDPROC lpPrevWndFunc, HWND hWnd, UINT Msg, WPARAM wParam,
                                LPARAM lParam);

@@ -9,6 +9,7 @@
 
 #include "asio_control_panel_dlg.h"
 #include "asio_settings.h"
+#include "panel_instance.h"
 
 #include <map>
 
@@ -44,7 +45,11 @@ public:
     bool bufferEnabled = true, formatListsDisabled = false;
 
     HWND Window() override { return window; }
-    void SetTitle(LPCWSTR text) override { title = Text(text); }
+    void SetTitle(LPCWSTR text) override
+    {
+        title = Text(text);
+        SetWindowTextW(window, text);
+    }
     void ResetDevices() override { devices.clear(), cursor = -1; }
     void AddDevice(LPCWSTR name) override { devices.push_back(Text(name)); }
     int DeviceCursor() override { return cursor; }
@@ -339,6 +344,17 @@ TEST_F(Panel, FollowsUnplugAndReplug)
     EXPECT_EQ(Selected(), first);
     EXPECT_EQ(dialog_->SelectedIndex(), 0);
     ExpectIdle();
+}
+
+TEST_F(Panel, ASecondStartBringsTheFirstForward)
+{
+    PKPROCESS early = Start("quen_asiocpl", [] { return DWORD(BringRunningPanelForward()); });
+    EXPECT_EQ(Join(early), 0u);
+    Open();
+    PKPROCESS second = Start("quen_asiocpl", [] { return DWORD(BringRunningPanelForward()); });
+    EXPECT_EQ(Join(second), 1u);
+    EXPECT_TRUE(IsWindowVisible(view_.window));
+    EXPECT_EQ(GetForegroundWindow(), view_.window);
 }
 
 } // namespace
