@@ -159,3 +159,12 @@ if(coinst_SOURCES)
     kernel32 advapi32 setupapi)
   set_target_properties(norvane_quen_audio_coinst PROPERTIES PREFIX "" OUTPUT_NAME zelaudiocoinst)
 endif()
+
+# Programs for the checks under Wine (tests/wine): an ASIO host, a caller of the co-installer and
+# a probe for the control panel's window.
+foreach(program IN ITEMS asio_host coinst_host panel_probe)
+  add_executable(wine_${program} ${CMAKE_SOURCE_DIR}/tests/wine/${program}.cpp)
+  target_link_libraries(wine_${program} PRIVATE quen_windows_user kernel32 user32 advapi32 ole32
+    uuid)
+endforeach()
+target_include_directories(wine_asio_host PRIVATE ${CMAKE_SOURCE_DIR}/asio)
