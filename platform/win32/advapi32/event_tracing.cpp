@@ -34,6 +34,15 @@ ULONG Register(const char *entryPoint, WMIDPREQUEST RequestAddress, PVOID Reques
     return error;
 }
 
+// The level and flags of the session behind a logger handle; the last error says whether there
+// is one (the values alone cannot: 0 is a valid level).
+void EnablingSession(const char *entryPoint, TRACEHANDLE logger, UCHAR *level, ULONG *flags)
+{
+    Caller caller = CallerOf(entryPoint);
+    SetLastError(caller.win32.Tracing().SessionOf(logger, level, flags) ? ERROR_SUCCESS
+                                                                        : ERROR_INVALID_HANDLE);
+}
+
 } // namespace
 
 extern "C" {
@@ -78,25 +87,17 @@ TRACEHANDLE WINAPI GetTraceLoggerHandle(PVOID Buffer)
 
 UCHAR WINAPI GetTraceEnableLevel(TRACEHANDLE SessionHandle)
 {
-    Caller caller = CallerOf("GetTraceEnableLevel");
     UCHAR level = 0;
     ULONG flags = 0;
-    if (!caller.win32.Tracing().SessionOf(SessionHandle, &level, &flags))
-        SetLastError(ERROR_INVALID_HANDLE);
-    else
-        SetLastError(ERROR_SUCCESS);
+    EnablingSession("GetTraceEnableLevel", SessionHandle, &level, &flags);
     return level;
 }
 
 ULONG WINAPI GetTraceEnableFlags(TRACEHANDLE SessionHandle)
 {
-    Caller caller = CallerOf("GetTraceEnableFlags");
     UCHAR level = 0;
     ULONG flags = 0;
-    if (!caller.win32.Tracing().SessionOf(SessionHandle, &level, &flags))
-        SetLastError(ERROR_INVALID_HANDLE);
-    else
-        SetLastError(ERROR_SUCCESS);
+    EnablingSession("GetTraceEnableFlags", SessionHandle, &level, &flags);
     return flags;
 }
 
