@@ -1,6 +1,6 @@
 // What the ASIO sample converters cost against memcpy of the same device bytes in the same run:
-// stereo halves of 512 and 7680 frames, every integer type against 2, 3 and 4-byte device
-// samples, both directions, per channel through the converter table and in whole frames.
+// halves of 512 and 7680 frames of 2 and 8 channels, every integer type against 2, 3 and 4-byte
+// device samples, both directions, per channel through the converter table and in whole frames.
 // Compare the bytes per second of a case with the memcpy case of the same frames and width.
 #include "asio/asio_frame_conversion.h"
 #include "asio/asio_sample_conversion.h"
@@ -12,23 +12,22 @@
 
 namespace {
 
-const ULONG kChannels = 2;
-
 struct Buffers {
-    Buffers(ULONG frames, ULONG type, ULONG width)
-        : asio(kChannels, std::vector<UCHAR>(SIZE_T(frames) * AsioSampleSize(type), 0x35)),
-          device(SIZE_T(frames) * kChannels * width, 0x53)
+    Buffers(ULONG frames, ULONG channels, ULONG type, ULONG width)
+        : asio(channels, std::vector<UCHAR>(SIZE_T(frames) * AsioSampleSize(type), 0x35)),
+          device(SIZE_T(frames) * channels * width, 0x53)
     {
     }
     std::vector<std::vector<UCHAR>> asio;
     std::vector<UCHAR> device;
 };
 
-// Args: frames, device width.
+// Args: frames, channels, device width.
 void Memcpy(benchmark::State &state)
 {
-    const ULONG frames = ULONG(state.range(0)), width = ULONG(state.range(1));
-    std::vector<UCHAR> from(SIZE_T(frames) * kChannels * width, 1), to(from.size());
+    const ULONG frames = ULONG(state.range(0)), channels = ULONG(state.range(1)),
+                width = ULONG(state.range(2));
+    std::vector<UCHAR> from(SIZE_T(frames) * channels * width, 1), to(from.size());
     for (auto _ : state) {
         std::memcpy(to.data(), from.data(), from.size());
         benchmark::DoNotOptimize(to.data());
@@ -37,25 +36,29 @@ void Memcpy(benchmark::State &state)
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(from.size()));
 }
 
-// Args: frames, ASIO type, device width, capture, whole frames.
+// Args: frames, channels, ASIO type, device width, capture, whole frames.
 void Convert(benchmark::State &state)
 {
-    const ULONG frames = ULONG(state.range(0)), type = ULONG(state.range(1)),
-                width = ULONG(state.range(2));
-    const BOOLEAN capture = state.range(3) != 0 ? TRUE : FALSE;
-    const bool whole = state.range(4) != 0;
-    Buffers b(frames, type, width);
-    const UCHAR *in[kChannels] = {b.asio[0].data(), b.asio[1].data()};
-    PUCHAR out[kChannels] = {b.asio[0].data(), b.asio[1].data()};
+    const ULONG frames = ULONG(state.range(0)), channels = ULONG(state.range(1)),
+                type = ULONG(state.range(2)), width = ULONG(state.range(3));
+    const BOOLEAN capture = state.range(4) != 0 ? TRUE : FALSE;
+    const bool whole = state.range(5) != 0;
+    Buffers b(frames, channels, type, width);
+    std::vector<const UCHAR *> in;
+    std::vector<PUCHAR> out;
+    for (std::vector<UCHAR> &samples : b.asio) {
+        in.push_back(samples.data());
+        out.push_back(samples.data());
+    }
     const PASIO_SAMPLE_CONVERTER converter = AsioSampleConverter(capture, width, type);
-    const ULONG stride = kChannels * width;
+    const ULONG stride = channels * width;
     for (auto _ : state) {
         if (whole && capture) {
-            AsioDeinterleaveFrames(out, b.device.data(), kChannels, frames, type, width);
+            AsioDeinterleaveFrames(out.data(), b.device.data(), channels, frames, type, width);
         } else if (whole) {
-            AsioInterleaveFrames(b.device.data(), in, kChannels, frames, type, width);
+            AsioInterleaveFrames(b.device.data(), in.data(), channels, frames, type, width);
         } else {
-            for (ULONG k = 0; k < kChannels; ++k) {
+            for (ULONG k = 0; k < channels; ++k) {
                 if (capture) {
                     converter(b.device.data() + k * width, out[k], frames, stride);
                 } else {
@@ -72,24 +75,28 @@ void Convert(benchmark::State &state)
 
 void MemcpyArgs(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"frames", "width"});
+    b->ArgNames({"frames", "channels", "width"});
     for (const int frames : {512, 7680}) {
-        for (const int width : {2, 3, 4}) {
-            b->Args({frames, width});
+        for (const int channels : {2, 8}) {
+            for (const int width : {2, 3, 4}) {
+                b->Args({frames, channels, width});
+            }
         }
     }
 }
 
 void ConvertArgs(benchmark::internal::Benchmark *b)
 {
-    b->ArgNames({"frames", "type", "width", "capture", "frames_path"});
+    b->ArgNames({"frames", "channels", "type", "width", "capture", "frames_path"});
     for (const int frames : {512, 7680}) {
-        for (const int type :
-             {ASIO_SAMPLE_TYPE_INT16_LSB, ASIO_SAMPLE_TYPE_INT24_LSB, ASIO_SAMPLE_TYPE_INT32_LSB}) {
-            for (const int width : {2, 3, 4}) {
-                for (const int capture : {0, 1}) {
-                    for (const int whole : {0, 1}) {
-                        b->Args({frames, type, width, capture, whole});
+        for (const int channels : {2, 8}) {
+            for (const int type : {ASIO_SAMPLE_TYPE_INT16_LSB, ASIO_SAMPLE_TYPE_INT24_LSB,
+                                   ASIO_SAMPLE_TYPE_INT32_LSB}) {
+                for (const int width : {2, 3, 4}) {
+                    for (const int capture : {0, 1}) {
+                        for (const int whole : {0, 1}) {
+                            b->Args({frames, channels, type, width, capture, whole});
+                        }
                     }
                 }
             }

@@ -213,6 +213,10 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
     } else if (!running && transfer->Filled == 0 && IsRenderQueueEmpty()) {
         transfer->Size = 0;
         return FALSE;
+    } else if (!running && IsAsioMode(FALSE) && KeReadStateEvent(&render.StopEvent) == 0) {
+        // Waiting for the ASIO host, a partly filled transfer waits for its next half: sent
+        // short, its packets would last longer than the frames they carry.
+        return FALSE;
     }
     if (transfer->Size > render.BytesPerTransfer || transfer->Size < transfer->Filled) {
         QuenTrace(TRACE_LEVEL_ERROR, "transfer of %lu bytes, %lu filled, buffers of %lu",

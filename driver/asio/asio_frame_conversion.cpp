@@ -1,7 +1,8 @@
 // Whole-frame conversion: a scalar frame loop for any channel count, and SSE2 loops for stereo
-// between 16, 24 and 32-bit ASIO samples and 2 or 4-byte device samples. The SSE2 loops take
-// blocks of eight (2-byte device samples) or four frames and leave the tail to the scalar loop,
-// which gives the same bytes.
+// and for multiples of four channels between 16, 24 and 32-bit ASIO samples and 2, 3 or 4-byte
+// device samples. The stereo loops take two steps of eight (16-bit on both sides) or four frames
+// a pass, the others four frames a step; all leave the tail to the scalar loop, which gives the
+// same bytes.
 #include "asio/asio_frame_conversion.h"
 
 #include "asio/asio_sample_conversion.h"
@@ -60,8 +61,8 @@ inline __m128i Top16(__m128i Lanes)
     return _mm_packs_epi32(top, top);
 }
 
-// Four contiguous ASIO samples of Bytes each as lanes. A 3-byte load reads 16 bytes: the caller
-// keeps two samples beyond the four.
+// Four contiguous samples of Bytes each as lanes. A 3-byte load reads 14 bytes: the caller
+// keeps a sample beyond the four.
 template <ULONG Bytes>
 inline __m128i LoadLanes(const UCHAR *Samples)
 {
@@ -69,29 +70,39 @@ inline __m128i LoadLanes(const UCHAR *Samples)
         const __m128i x = _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples));
         return _mm_unpacklo_epi16(_mm_setzero_si128(), x);
     } else if constexpr (Bytes == 3) {
-        const __m128i x = Load(Samples);
-        const __m128i pair0 = _mm_unpacklo_epi32(x, _mm_srli_si128(x, 3));
-        const __m128i pair1 = _mm_unpacklo_epi32(_mm_srli_si128(x, 6), _mm_srli_si128(x, 9));
-        return _mm_slli_epi32(_mm_unpacklo_epi64(pair0, pair1), 8);
+        // Samples 0 and 1 in the low 64 bits, 2 and 3 in the high: each pair's first sample
+        // to the top of the low lane, its second to the top of the high lane.
+        const __m128i x =
+            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples)),
+                               _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples + 6)));
+        const __m128i first = _mm_and_si128(_mm_slli_epi64(x, 8), _mm_set_epi32(0, -256, 0, -256));
+        const __m128i second =
+            _mm_and_si128(_mm_slli_epi64(x, 16), _mm_set_epi32(-256, 0, -256, 0));
+        return _mm_or_si128(first, second);
     } else {
         return Load(Samples);
     }
 }
 
-// Four lanes as contiguous ASIO samples of Bytes each. A 3-byte store writes 14 bytes: the
-// caller keeps one sample beyond the four, which the next store or the scalar tail rewrites.
+// Four lanes as 3-byte samples: each 64-bit half holds its low lane's three bytes, then its
+// high lane's, and two zero bytes.
+inline __m128i PackThree(__m128i Lanes)
+{
+    const __m128i values = _mm_srli_epi32(Lanes, 8);
+    const __m128i low = _mm_and_si128(values, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
+    const __m128i high = _mm_srli_epi64(_mm_andnot_si128(_mm_set_epi32(0, -1, 0, -1), values), 8);
+    return _mm_or_si128(low, high);
+}
+
+// Four lanes as contiguous samples of Bytes each. A 3-byte store writes 14 bytes: the caller
+// keeps one sample beyond the four, which the next store or the scalar tail rewrites.
 template <ULONG Bytes>
 inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
 {
     if constexpr (Bytes == 2) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), Top16(Lanes));
     } else if constexpr (Bytes == 3) {
-        // Each 64-bit half: its low lane's three bytes, then its high lane's.
-        const __m128i values = _mm_srli_epi32(Lanes, 8);
-        const __m128i low = _mm_and_si128(values, _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF));
-        const __m128i high =
-            _mm_srli_epi64(_mm_andnot_si128(_mm_set_epi32(0, -1, 0, -1), values), 8);
-        const __m128i packed = _mm_or_si128(low, high);
+        const __m128i packed = PackThree(Lanes);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), packed);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples + 6),
                          _mm_unpackhi_epi64(packed, packed));
@@ -100,104 +111,176 @@ inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
     }
 }
 
-// Four stereo frames of 4-byte device samples from the lanes of both channels.
-inline void StoreFrames4(PUCHAR Frames, __m128i Left, __m128i Right)
+// The same, writing exactly the four samples.
+template <ULONG Bytes>
+inline void StoreLanesExactly(PUCHAR Samples, __m128i Lanes)
 {
-    Store(Frames, _mm_unpacklo_epi32(Left, Right));
-    Store(Frames + 16, _mm_unpackhi_epi32(Left, Right));
-}
-
-// Four stereo frames of 4-byte device samples as the lanes of both channels.
-inline void LoadFrames4(const UCHAR *Frames, __m128i &Left, __m128i &Right)
-{
-    const __m128i a = _mm_shuffle_epi32(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0));
-    const __m128i b = _mm_shuffle_epi32(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0));
-    Left = _mm_unpacklo_epi64(a, b);
-    Right = _mm_unpackhi_epi64(a, b);
-}
-
-// 2-byte device samples go eight frames at a time, so that every load and store is a whole
-// register: eight samples of a channel as eight 16-bit values (the top two bytes of each).
-template <ULONG AsioBytes>
-inline __m128i LoadEight16(const UCHAR *Samples)
-{
-    if constexpr (AsioBytes == 2) {
-        return Load(Samples);
+    if constexpr (Bytes == 3) {
+        const __m128i packed = PackThree(Lanes);
+        const __m128i bytes =
+            _mm_or_si128(_mm_move_epi64(packed), _mm_slli_si128(_mm_srli_si128(packed, 8), 6));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), bytes);
+        const LONG last = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
+        RtlCopyMemory(Samples + 8, &last, sizeof last);
     } else {
-        return _mm_packs_epi32(_mm_srai_epi32(LoadLanes<AsioBytes>(Samples), 16),
-                               _mm_srai_epi32(LoadLanes<AsioBytes>(Samples + 4 * AsioBytes), 16));
+        StoreLanes<Bytes>(Samples, Lanes);
     }
 }
 
-template <ULONG AsioBytes>
-inline void StoreEight16(PUCHAR Samples, __m128i Values)
+// Four stereo frames of device samples from the lanes of both channels. A 3-byte device
+// writes 26 bytes: the caller keeps a frame beyond the four.
+template <ULONG DeviceBytes>
+inline void StoreStereo(PUCHAR Frames, __m128i Left, __m128i Right)
 {
-    if constexpr (AsioBytes == 2) {
-        Store(Samples, Values);
+    if constexpr (DeviceBytes == 2) {
+        const __m128i top = _mm_set1_epi32(int(0xFFFF0000u));
+        Store(Frames, _mm_or_si128(_mm_srli_epi32(Left, 16), _mm_and_si128(Right, top)));
     } else {
-        // Each value to the top of a 32-bit lane, zero below.
-        StoreLanes<AsioBytes>(Samples, _mm_unpacklo_epi16(_mm_setzero_si128(), Values));
-        StoreLanes<AsioBytes>(Samples + 4 * AsioBytes,
-                              _mm_unpackhi_epi16(_mm_setzero_si128(), Values));
+        StoreLanes<DeviceBytes>(Frames, _mm_unpacklo_epi32(Left, Right));
+        StoreLanes<DeviceBytes>(Frames + 4 * DeviceBytes, _mm_unpackhi_epi32(Left, Right));
     }
 }
 
-// Eight stereo frames of 2-byte device samples as the values of both channels (sign-extended
-// to 32 bits and packed back, which the saturation keeps unchanged).
-inline void LoadFrames2(const UCHAR *Frames, __m128i &Left, __m128i &Right)
+// Four stereo frames of device samples as the lanes of both channels. A 3-byte device reads
+// 26 bytes: the caller keeps a frame beyond the four.
+template <ULONG DeviceBytes>
+inline void LoadStereo(const UCHAR *Frames, __m128i &Left, __m128i &Right)
 {
-    const __m128i a = Load(Frames), b = Load(Frames + 16);
-    Left = _mm_packs_epi32(_mm_srai_epi32(_mm_slli_epi32(a, 16), 16),
-                           _mm_srai_epi32(_mm_slli_epi32(b, 16), 16));
-    Right = _mm_packs_epi32(_mm_srai_epi32(a, 16), _mm_srai_epi32(b, 16));
+    if constexpr (DeviceBytes == 2) {
+        const __m128i x = Load(Frames);
+        Left = _mm_slli_epi32(x, 16);
+        Right = _mm_and_si128(x, _mm_set1_epi32(int(0xFFFF0000u)));
+    } else {
+        const __m128i a =
+            _mm_shuffle_epi32(LoadLanes<DeviceBytes>(Frames), _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128i b = _mm_shuffle_epi32(LoadLanes<DeviceBytes>(Frames + 4 * DeviceBytes),
+                                            _MM_SHUFFLE(3, 1, 2, 0));
+        Left = _mm_unpacklo_epi64(a, b);
+        Right = _mm_unpackhi_epi64(a, b);
+    }
 }
 
-// Samples a loop may take beyond its block: a 3-byte ASIO side needs two more behind a load
-// and one more behind a store. 3-byte device frames stay scalar.
-template <ULONG AsioBytes>
+// 16-bit samples on both sides go eight frames at a time, so that every load and store is a
+// whole register.
+inline void InterleaveEight16(PUCHAR Frames, const UCHAR *Left, const UCHAR *Right)
+{
+    const __m128i l = Load(Left), r = Load(Right);
+    Store(Frames, _mm_unpacklo_epi16(l, r));
+    Store(Frames + 16, _mm_unpackhi_epi16(l, r));
+}
+
+inline void DeinterleaveEight16(PUCHAR Left, PUCHAR Right, const UCHAR *Frames)
+{
+    // Each register: L R L R L R L R to L L L L R R R R.
+    const __m128i a = _mm_shuffle_epi32(
+        _mm_shufflehi_epi16(_mm_shufflelo_epi16(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0)),
+                            _MM_SHUFFLE(3, 1, 2, 0)),
+        _MM_SHUFFLE(3, 1, 2, 0));
+    const __m128i b = _mm_shuffle_epi32(
+        _mm_shufflehi_epi16(_mm_shufflelo_epi16(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0)),
+                            _MM_SHUFFLE(3, 1, 2, 0)),
+        _MM_SHUFFLE(3, 1, 2, 0));
+    Store(Left, _mm_unpacklo_epi64(a, b));
+    Store(Right, _mm_unpackhi_epi64(a, b));
+}
+
+// Samples a loop may take beyond its step: a 3-byte side reads or writes into one more.
+template <ULONG AsioBytes, ULONG DeviceBytes>
 constexpr ULONG Slack()
 {
-    return AsioBytes == 3 ? 2 : 0;
+    return AsioBytes == 3 || DeviceBytes == 3 ? 1 : 0;
 }
 
-// Stereo render; returns the frames done, a multiple of four.
+// Frames per SIMD step: eight 16-bit frames, or four frames otherwise.
 template <ULONG AsioBytes, ULONG DeviceBytes>
-ULONG InterleaveStereo(PUCHAR Out, const UCHAR *Left, const UCHAR *Right, ULONG Samples)
+constexpr ULONG Step()
 {
+    return AsioBytes == 2 && DeviceBytes == 2 ? 8 : 4;
+}
+
+// One step of stereo render or capture.
+template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
+inline void StereoStep(Device Frames, Asio Left, Asio Right)
+{
+    if constexpr (Capture && Step<AsioBytes, DeviceBytes>() == 8) {
+        DeinterleaveEight16(Left, Right, Frames);
+    } else if constexpr (Capture) {
+        __m128i l, r;
+        LoadStereo<DeviceBytes>(Frames, l, r);
+        StoreLanes<AsioBytes>(Left, l);
+        StoreLanes<AsioBytes>(Right, r);
+    } else if constexpr (Step<AsioBytes, DeviceBytes>() == 8) {
+        InterleaveEight16(Frames, Left, Right);
+    } else {
+        StoreStereo<DeviceBytes>(Frames, LoadLanes<AsioBytes>(Left), LoadLanes<AsioBytes>(Right));
+    }
+}
+
+// Stereo render or capture, two steps a pass; returns the frames done.
+template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
+ULONG StereoPasses(Device Frames, Asio Left, Asio Right, ULONG Samples)
+{
+    constexpr ULONG step = Step<AsioBytes, DeviceBytes>();
+    constexpr SIZE_T asio = step * AsioBytes, device = step * 2 * DeviceBytes;
     ULONG i = 0;
-    if constexpr (DeviceBytes == 2) {
-        for (; i + 8 + Slack<AsioBytes>() <= Samples; i += 8, Out += 32) {
-            const __m128i l = LoadEight16<AsioBytes>(Left + i * AsioBytes);
-            const __m128i r = LoadEight16<AsioBytes>(Right + i * AsioBytes);
-            Store(Out, _mm_unpacklo_epi16(l, r));
-            Store(Out + 16, _mm_unpackhi_epi16(l, r));
-        }
-    } else if constexpr (DeviceBytes == 4) {
-        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, Out += 32) {
-            StoreFrames4(Out, LoadLanes<AsioBytes>(Left + i * AsioBytes),
-                         LoadLanes<AsioBytes>(Right + i * AsioBytes));
-        }
+    for (; i + 2 * step + Slack<AsioBytes, DeviceBytes>() <= Samples; i += 2 * step) {
+        StereoStep<AsioBytes, DeviceBytes, Capture>(Frames, Left, Right);
+        StereoStep<AsioBytes, DeviceBytes, Capture>(Frames + device, Left + asio, Right + asio);
+        Left += 2 * asio;
+        Right += 2 * asio;
+        Frames += 2 * device;
     }
     return i;
 }
 
-// Stereo capture; returns the frames done, a multiple of four.
-template <ULONG AsioBytes, ULONG DeviceBytes>
-ULONG DeinterleaveStereo(PUCHAR Left, PUCHAR Right, const UCHAR *In, ULONG Samples)
+// Four 32-bit lanes of four registers transposed: register j gets lane j of each.
+inline void Transpose4(__m128i *Rows)
 {
+    const __m128i low01 = _mm_unpacklo_epi32(Rows[0], Rows[1]);
+    const __m128i high01 = _mm_unpackhi_epi32(Rows[0], Rows[1]);
+    const __m128i low23 = _mm_unpacklo_epi32(Rows[2], Rows[3]);
+    const __m128i high23 = _mm_unpackhi_epi32(Rows[2], Rows[3]);
+    Rows[0] = _mm_unpacklo_epi64(low01, low23);
+    Rows[1] = _mm_unpackhi_epi64(low01, low23);
+    Rows[2] = _mm_unpacklo_epi64(high01, high23);
+    Rows[3] = _mm_unpackhi_epi64(high01, high23);
+}
+
+// Render or capture of a multiple of four channels, four frames a step: each group of four
+// channels is transposed between four samples of each channel and four frames of the group.
+// Device frames are written exactly, since a group's frames are not written in frame order.
+// Returns the frames done.
+template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
+ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG Samples)
+{
+    const SIZE_T frame = SIZE_T(ChannelCount) * DeviceBytes;
     ULONG i = 0;
-    __m128i l, r;
-    if constexpr (DeviceBytes == 2) {
-        for (; i + 8 + Slack<AsioBytes>() <= Samples; i += 8, In += 32) {
-            LoadFrames2(In, l, r);
-            StoreEight16<AsioBytes>(Left + i * AsioBytes, l);
-            StoreEight16<AsioBytes>(Right + i * AsioBytes, r);
-        }
-    } else if constexpr (DeviceBytes == 4) {
-        for (; i + 4 + Slack<AsioBytes>() <= Samples; i += 4, In += 32) {
-            LoadFrames4(In, l, r);
-            StoreLanes<AsioBytes>(Left + i * AsioBytes, l);
-            StoreLanes<AsioBytes>(Right + i * AsioBytes, r);
+    for (; i + 4 + Slack<AsioBytes, DeviceBytes>() <= Samples; i += 4, Frames += 4 * frame) {
+        const SIZE_T offset = SIZE_T(i) * AsioBytes;
+        for (ULONG k = 0; k < ChannelCount; k += 4) {
+            const Device group = Frames + SIZE_T(k) * DeviceBytes;
+            __m128i rows[4];
+            if constexpr (Capture) {
+                rows[0] = LoadLanes<DeviceBytes>(group);
+                rows[1] = LoadLanes<DeviceBytes>(group + frame);
+                rows[2] = LoadLanes<DeviceBytes>(group + 2 * frame);
+                rows[3] = LoadLanes<DeviceBytes>(group + 3 * frame);
+                Transpose4(rows);
+                StoreLanes<AsioBytes>(Channels[k] + offset, rows[0]);
+                StoreLanes<AsioBytes>(Channels[k + 1] + offset, rows[1]);
+                StoreLanes<AsioBytes>(Channels[k + 2] + offset, rows[2]);
+                StoreLanes<AsioBytes>(Channels[k + 3] + offset, rows[3]);
+            } else {
+                rows[0] = LoadLanes<AsioBytes>(Channels[k] + offset);
+                rows[1] = LoadLanes<AsioBytes>(Channels[k + 1] + offset);
+                rows[2] = LoadLanes<AsioBytes>(Channels[k + 2] + offset);
+                rows[3] = LoadLanes<AsioBytes>(Channels[k + 3] + offset);
+                Transpose4(rows);
+                StoreLanesExactly<DeviceBytes>(group, rows[0]);
+                StoreLanesExactly<DeviceBytes>(group + frame, rows[1]);
+                StoreLanesExactly<DeviceBytes>(group + 2 * frame, rows[2]);
+                StoreLanesExactly<DeviceBytes>(group + 3 * frame, rows[3]);
+            }
         }
     }
     return i;
@@ -208,7 +291,10 @@ void Interleave(PUCHAR Frames, const UCHAR *const *Channels, ULONG ChannelCount,
 {
     ULONG done = 0;
     if (ChannelCount == 2) {
-        done = InterleaveStereo<AsioBytes, DeviceBytes>(Frames, Channels[0], Channels[1], Samples);
+        done =
+            StereoPasses<AsioBytes, DeviceBytes, false>(Frames, Channels[0], Channels[1], Samples);
+    } else if (ChannelCount % 4 == 0) {
+        done = GroupPasses<AsioBytes, DeviceBytes, false>(Frames, Channels, ChannelCount, Samples);
     }
     InterleaveScalar<AsioBytes, DeviceBytes>(Frames, Channels, ChannelCount, done, Samples);
 }
@@ -219,7 +305,9 @@ void Deinterleave(PUCHAR const *Channels, const UCHAR *Frames, ULONG ChannelCoun
     ULONG done = 0;
     if (ChannelCount == 2) {
         done =
-            DeinterleaveStereo<AsioBytes, DeviceBytes>(Channels[0], Channels[1], Frames, Samples);
+            StereoPasses<AsioBytes, DeviceBytes, true>(Frames, Channels[0], Channels[1], Samples);
+    } else if (ChannelCount % 4 == 0) {
+        done = GroupPasses<AsioBytes, DeviceBytes, true>(Frames, Channels, ChannelCount, Samples);
     }
     DeinterleaveScalar<AsioBytes, DeviceBytes>(Channels, Frames, ChannelCount, done, Samples);
 }

@@ -1,7 +1,8 @@
 // Whole-frame conversion between the ASIO buffers of every channel of a device frame and the
 // device's interleaved frames, in one pass per half. It gives exactly the bytes of the
 // per-channel converters (the same placement rule), but reads or writes whole frames; stereo
-// runs on SSE2 (the baseline of x64, usable in kernel code without saving extended state).
+// and multiples of four channels run on SSE2 (the baseline of x64, usable in kernel code
+// without saving extended state).
 #pragma once
 
 #include "quen_driver_platform.h"

@@ -10,6 +10,7 @@
 #include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
+#include <utility>
 
 namespace host {
 
@@ -26,6 +27,49 @@ size_t RoundUp(size_t value, size_t to) { return (value + to - 1) / to * to; }
 std::mutex poolsLock;
 std::list<const Pool *> pools;
 struct sigaction previousHandler;
+
+// Mappings of blocks no machine holds any more, fenced off (no access) until an allocation of
+// the same size takes one again: a program that boots a machine after another (a fuzzer boots
+// one per input) would otherwise spend its time mapping, first touching and unmapping pages.
+// A special-pool mapping keeps its guard page.
+class SpareMappings {
+public:
+    void *Take(size_t size, bool special)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        auto it = spares_.find({size, special});
+        if (it == spares_.end() || it->second.empty())
+            return nullptr;
+        void *mapping = it->second.back();
+        it->second.pop_back();
+        bytes_ -= size;
+        return mapping;
+    }
+
+    // Takes a mapping already fenced off; unmaps it when enough are kept.
+    void Give(void *mapping, size_t size, bool special)
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (bytes_ + size > kSpareBytes) {
+            munmap(mapping, size);
+            return;
+        }
+        spares_[{size, special}].push_back(mapping);
+        bytes_ += size;
+    }
+
+private:
+    static constexpr size_t kSpareBytes = 64u << 20;
+    std::mutex lock_;
+    std::map<std::pair<size_t, bool>, std::vector<void *>> spares_;
+    size_t bytes_ = 0;
+};
+
+SpareMappings &Spares()
+{
+    static SpareMappings *spares = new SpareMappings; // outlives every machine
+    return *spares;
+}
 
 } // namespace
 
@@ -101,10 +145,11 @@ Pool::~Pool()
     std::lock_guard<std::mutex> guard(lock_);
     for (auto &[address, block] : live_) {
         ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
-        munmap(block.mapping, block.mappingSize);
+        mprotect(block.mapping, block.mappingSize, PROT_NONE);
+        Spares().Give(block.mapping, block.mappingSize, special_);
     }
     for (auto &fenced : quarantine_)
-        munmap(fenced.mapping, fenced.mappingSize);
+        Spares().Give(fenced.mapping, fenced.mappingSize, special_);
 }
 
 PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
@@ -126,16 +171,22 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
 
     size_t dataPages = RoundUp(bytes, kPage);
     size_t mappingSize = dataPages + (special_ ? kPage : 0);
-    // Shared anonymous pages, so that a second view (a user-mode mapping of locked pages) can
-    // alias them.
-    void *mapping =
-        mmap(nullptr, mappingSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
-    if (mapping == MAP_FAILED)
-        return nullptr;
+    void *mapping = Spares().Take(mappingSize, special_);
+    if (mapping != nullptr) {
+        mprotect(mapping, dataPages, PROT_READ | PROT_WRITE);
+    } else {
+        // Shared anonymous pages, so that a second view (a user-mode mapping of locked pages)
+        // can alias them.
+        mapping =
+            mmap(nullptr, mappingSize, PROT_READ | PROT_WRITE, MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        if (mapping == MAP_FAILED)
+            return nullptr;
+        if (special_)
+            mprotect(static_cast<char *>(mapping) + dataPages, kPage, PROT_NONE); // guard page
+    }
     char *base = static_cast<char *>(mapping);
     char *block = base;
     if (special_) {
-        mprotect(base + dataPages, kPage, PROT_NONE); // guard page right after the block
         block = base + dataPages - RoundUp(bytes, kAlignment);
         // The alignment slack before the guard page is off limits too, where a sanitizer can
         // tell (the macros do nothing in other builds).
@@ -180,7 +231,8 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
         recentOrder_.pop_front();
     }
     if (!special_) {
-        munmap(block.mapping, block.mappingSize);
+        mprotect(block.mapping, block.mappingSize, PROT_NONE);
+        Spares().Give(block.mapping, block.mappingSize, special_);
         return;
     }
     // Fence the freed block off: any later use faults and is reported with its tag.
@@ -189,7 +241,7 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
     quarantine_.push_back({block.mapping, block.mappingSize, block.tag});
     quarantined_ += block.mappingSize;
     while (quarantined_ > quarantineBytes_ || quarantine_.size() > kMaxQuarantinedBlocks) {
-        munmap(quarantine_.front().mapping, quarantine_.front().mappingSize);
+        Spares().Give(quarantine_.front().mapping, quarantine_.front().mappingSize, special_);
         quarantined_ -= quarantine_.front().mappingSize;
         quarantine_.pop_front();
     }

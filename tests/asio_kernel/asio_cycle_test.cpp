@@ -402,7 +402,7 @@ TEST_F(AsioRenderCycle, ProcessExitMidCycleFreesEverything)
 // The input must hold the device's ramp without a gap, and the output must play in order, from
 // the first half the host filled: a render stream that copies the other half plays a half of
 // nothing first and runs a buffer late, and one that merges two output-ready requests loses a
-// half.
+// half. The halves come just in time, so the device runs dry if transfers are sent short.
 class AsioDuplex : public AsioRenderCycle, public ::testing::WithParamInterface<ULONG> {};
 
 TEST_P(AsioDuplex, HalvesFollowTheCaptureHeader)
@@ -476,9 +476,11 @@ TEST_P(AsioDuplex, HalvesFollowTheCaptureHeader)
     EXPECT_EQ(0u, checker.EngineSilenceFrames()) << "the first half played is the host's first";
     EXPECT_GT(checker.FramesMatched() + kRate / 10, sent);
     CloseHandle(event);
+    auto lock = session_->LockDevice();
+    EXPECT_EQ(0u, session_->Device().Render().underruns);
 }
 
-INSTANTIATE_TEST_SUITE_P(Buffers, AsioDuplex, ::testing::Values(64u, 256u));
+INSTANTIATE_TEST_SUITE_P(Buffers, AsioDuplex, ::testing::Values(64u, 256u, 1024u));
 
 } // namespace
 } // namespace asio_kernel_tests

@@ -221,7 +221,7 @@ TEST(AsioFrameConversion, MatchesThePerChannelConverters)
         for (ULONG width = 2; width <= 4; ++width) {
             ASSERT_TRUE(AsioFrameConversionFits(type, width));
             for (ULONG channels = 1; channels <= 8; ++channels) {
-                for (const ULONG samples : {0u, 1u, 7u, 8u, 9u, 67u, 512u}) {
+                for (const ULONG samples : {0u, 1u, 7u, 8u, 9u, 10u, 16u, 17u, 18u, 67u, 512u}) {
                     const ULONG frame = channels * width;
                     std::vector<Bytes> asio(channels, Bytes(SIZE_T(samples) * size));
                     // At least a frame, so that no offset is applied to a null pointer.

@@ -16,6 +16,7 @@
 #include "kernel/emulated_thread.h"
 #include "kernel/machine.h"
 #include "kernel/pool.h"
+#include "one_cpu.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -209,6 +210,12 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz::KeepToOneCpu();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

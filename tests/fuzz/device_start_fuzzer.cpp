@@ -6,6 +6,7 @@
 // report (pool leaks at power-off included): those abort, so that libFuzzer keeps the input.
 #include "fuzz_device_model.h"
 #include "fuzz_input.h"
+#include "one_cpu.h"
 
 #include "function/usb_audio_clock_selector.h"
 #include "function/usb_audio_descriptors.h"
@@ -153,6 +154,12 @@ void RunOnMachine(host::Machine &machine, const FuzzInput &input)
 } // namespace
 
 } // namespace fuzz
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***)
+{
+    fuzz::KeepToOneCpu();
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {

@@ -40,11 +40,21 @@ host::UsbControlResult DefaultString(const host::UsbSetupPacket &setup, UCHAR *d
     return host::UsbControlResult::Ok(length);
 }
 
+// No audio flows in device start: a FIFO of a few frames keeps each input's device cheap (the
+// default one, of up to a megabyte, is mapped and unmapped for every input).
+devices::StreamingOptions FuzzStreamingOptions()
+{
+    devices::StreamingOptions options;
+    options.fifoFrames = 16;
+    return options;
+}
+
 } // namespace
 
 FuzzDeviceModel::FuzzDeviceModel(host::UsbSpeed speed, const devices::DescriptorSet &descriptors,
                                  devices::Bytes replyScript)
-    : RawDescriptorModel(speed, descriptors), script_(std::move(replyScript))
+    : RawDescriptorModel(speed, descriptors, FuzzStreamingOptions()),
+      script_(std::move(replyScript))
 {
 }
 
