@@ -92,7 +92,7 @@ endfunction()
 quen_windows_deliverable(driver KERNEL)
 quen_windows_deliverable(kslib USER)
 quen_windows_deliverable(asio USER kslib)
-quen_windows_deliverable(panel USER kslib)
+quen_windows_deliverable(panel USER kslib asio)
 quen_windows_deliverable(coinst USER)
 
 quen_kernel_import_libraries(quen_kernel_imports ntoskrnl hal portcls ks usbd)
@@ -135,12 +135,18 @@ if(asio_SOURCES)
   set_target_properties(quen_asio PROPERTIES PREFIX "")
 endif()
 
-# quen_asiocpl.exe: the control panel, a GUI program entered at wWinMain.
+# quen_asiocpl.exe: the control panel, a GUI program entered at wWinMain, with its dialog
+# resource. It carries the settings routines it shares with the ASIO driver.
 quen_defines_entry_point(QUEN_PANEL_HAS_ENTRY wWinMain ${panel_SOURCES})
 if(QUEN_PANEL_HAS_ENTRY)
-  add_executable(quen_asiocpl WIN32 $<TARGET_OBJECTS:panel_objects> ${QUEN_KSLIB_OBJECTS})
+  enable_language(RC)
+  add_library(panel_shared_settings OBJECT ${CMAKE_SOURCE_DIR}/asio/asio_settings.cpp)
+  target_link_libraries(panel_shared_settings PRIVATE quen_windows_panel_settings)
+  file(GLOB_RECURSE QUEN_PANEL_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/panel/*.rc)
+  add_executable(quen_asiocpl WIN32 $<TARGET_OBJECTS:panel_objects>
+    $<TARGET_OBJECTS:panel_shared_settings> ${QUEN_KSLIB_OBJECTS} ${QUEN_PANEL_RESOURCES})
   target_link_libraries(quen_asiocpl PRIVATE quen_windows_user ${QUEN_KSLIB_SYSTEM_LIBRARIES}
-    user32 gdi32 comctl32)
+    ole32 uuid user32 gdi32 comctl32)
   target_link_options(quen_asiocpl PRIVATE -municode)
 endif()
 
@@ -153,3 +159,12 @@ if(coinst_SOURCES)
     kernel32 advapi32 setupapi)
   set_target_properties(norvane_quen_audio_coinst PROPERTIES PREFIX "" OUTPUT_NAME zelaudiocoinst)
 endif()
+
+# Programs for the checks under Wine (tests/wine): an ASIO host, a caller of the co-installer and
+# a probe for the control panel's window.
+foreach(program IN ITEMS asio_host coinst_host panel_probe)
+  add_executable(wine_${program} ${CMAKE_SOURCE_DIR}/tests/wine/${program}.cpp)
+  target_link_libraries(wine_${program} PRIVATE quen_windows_user kernel32 user32 advapi32 ole32
+    uuid)
+endforeach()
+target_include_directories(wine_asio_host PRIVATE ${CMAKE_SOURCE_DIR}/asio)

@@ -4,3 +4,9 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <evntrace.h>
+
+// Newer than mingw-w64's setupapi.h.
+#ifndef DIF_FINISHINSTALL_ACTION
+#define DIF_FINISHINSTALL_ACTION 0x0000002B
+#endif

@@ -4,5 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <objbase.h>
 #include <commctrl.h>
 #include <dbt.h>
+#include <evntrace.h>

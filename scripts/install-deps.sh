@@ -12,6 +12,7 @@ packages=(
     clang libclang-rt-14-dev         # fuzz targets (libFuzzer and the sanitizer runtimes)
     g++-mingw-w64-x86-64-posix       # Windows build: compiler, binutils, dlltool
     mingw-w64-x86-64-dev             # Windows build: Windows SDK and WDK headers
+    wine64 xvfb x11-apps netpbm      # the Windows deliverables under Wine: display, screenshot
 )
 
 missing=()

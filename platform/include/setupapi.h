@@ -70,6 +70,10 @@ typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_W {
 #define ERROR_INVALID_REG_PROPERTY (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x209)
 #define ERROR_NO_SUCH_DEVINST (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20B)
 #define ERROR_NO_SUCH_DEVICE_INTERFACE (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x225)
+#define ERROR_NO_DRIVER_SELECTED (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x203)
+#define ERROR_DI_DO_DEFAULT (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20E)
+#define ERROR_DI_POSTPROCESSING_REQUIRED (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x226)
+#define ERROR_NO_COMPAT_DRIVERS (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x228)
 
 // ---------------------------------------------------------------------------------------------
 // Device installation: what the installer hands a co-installer
@@ -113,6 +117,7 @@ typedef struct _SP_DEVICE_INTERFACE_DETAIL_DATA_W {
 #define DIF_POWERMESSAGEWAKE 0x00000027
 #define DIF_ADDREMOTEPROPERTYPAGE_ADVANCED 0x00000028
 #define DIF_UPDATEDRIVER_UI 0x00000029
+#define DIF_FINISHINSTALL_ACTION 0x0000002B
 
 #define SPDIT_NODRIVER 0x00000000
 #define SPDIT_CLASSDRIVER 0x00000001
@@ -128,6 +133,18 @@ typedef struct _SP_DRVINFO_DATA_V2_A {
     FILETIME DriverDate;
     DWORDLONG DriverVersion;
 } SP_DRVINFO_DATA_V2_A, *PSP_DRVINFO_DATA_V2_A;
+
+typedef struct _SP_DRVINFO_DATA_V1_A {
+    DWORD cbSize;
+    DWORD DriverType;
+    ULONG_PTR Reserved;
+    CHAR Description[LINE_LEN];
+    CHAR MfgName[LINE_LEN];
+    CHAR ProviderName[LINE_LEN];
+} SP_DRVINFO_DATA_V1_A, *PSP_DRVINFO_DATA_V1_A;
+
+typedef SP_DRVINFO_DATA_V2_A SP_DRVINFO_DATA_A;
+typedef PSP_DRVINFO_DATA_V2_A PSP_DRVINFO_DATA_A;
 
 typedef struct _SP_DRVINFO_DATA_V2_W {
     DWORD cbSize;
@@ -193,6 +210,19 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdW(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PWSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize);
 
+// The installer's driver lists of a device (compatible drivers) or of the set (class drivers).
+BOOL WINAPI SetupDiEnumDriverInfoA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                   DWORD DriverType, DWORD MemberIndex,
+                                   PSP_DRVINFO_DATA_A DriverInfoData);
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
+BOOL WINAPI SetupDiGetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DRVINFO_DATA_A DriverInfoData,
+                                           PSP_DRVINSTALL_PARAMS DriverInstallParams);
+BOOL WINAPI SetupDiSetDriverInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DRVINFO_DATA_A DriverInfoData,
+                                           PSP_DRVINSTALL_PARAMS DriverInstallParams);
+
 } // extern "C"
 
 #ifdef UNICODE
@@ -208,6 +238,7 @@ static_assert(sizeof(SP_DEVINFO_DATA) == 32, "SP_DEVINFO_DATA layout");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DATA) == 32, "SP_DEVICE_INTERFACE_DATA layout");
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) == 8, "detail data layout");
 static_assert(sizeof(SP_DRVINFO_DATA_V2_A) == 800, "SP_DRVINFO_DATA_V2_A layout");
+static_assert(sizeof(SP_DRVINFO_DATA_V1_A) == 784, "SP_DRVINFO_DATA_V1_A layout");
 static_assert(sizeof(SP_DRVINFO_DATA_V2_W) == 1568, "SP_DRVINFO_DATA_V2_W layout");
 static_assert(sizeof(SP_DEVINSTALL_PARAMS_A) == 320, "SP_DEVINSTALL_PARAMS_A layout");
 static_assert(sizeof(SP_DRVINSTALL_PARAMS) == 32, "SP_DRVINSTALL_PARAMS layout");

@@ -1,5 +1,6 @@
 #include "win32_subsystem.h"
 
+#include "event_tracing.h"
 #include "named_objects.h"
 #include "process_record.h"
 #include "user_requests.h"
@@ -28,6 +29,7 @@ std::u16string FileNameOf(const std::u16string &path)
 Subsystem::Subsystem(Machine &machine)
     : machine_(machine), names_(std::make_unique<NamedObjects>()),
       windows_(std::make_unique<WindowManager>(machine)),
+      tracing_(std::make_unique<EventTracing>()),
       broadcasts_(std::make_shared<DeviceBroadcasts>(machine, *windows_))
 {
     KeInitializeEvent(&alwaysSignalled_, NotificationEvent, TRUE);
@@ -164,6 +166,7 @@ void Subsystem::ProcessEnding(PKPROCESS process)
     record->Requests().Drain(nullptr);
     broadcasts_->ProcessEnded(process);
     windows_->ProcessEnded(process);
+    tracing_->ProcessEnded(process);
 }
 
 void Subsystem::ProcessEnded(PKPROCESS process)

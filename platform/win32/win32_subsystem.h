@@ -1,8 +1,9 @@
 // The Win32 subsystem of one machine: user mode as the deliverables see it. It keeps the named
 // objects of the logged-on user's session, the Win32 state of every user process (threads,
 // loaded modules, COM), the windows and message queues of the session's desktop with the device
-// notifications sent to them, and the part of the simulated disk the loader reads. The machine owns
-// it (a service made on first use) and tells it about every process that ends.
+// notifications sent to them, the event-tracing providers and sessions, and the part of the
+// simulated disk the loader reads. The machine owns it (a service made on first use) and tells it
+// about every process that ends.
 #pragma once
 
 #include "kernel/machine.h"
@@ -20,6 +21,7 @@
 namespace host::win32 {
 
 class DeviceBroadcasts;
+class EventTracing;
 class NamedObjects;
 class ProcessRecord;
 class WindowManager;
@@ -37,6 +39,7 @@ public:
     Machine &Owner() { return machine_; }
     NamedObjects &Names() { return *names_; }
     WindowManager &Windows() { return *windows_; }
+    EventTracing &Tracing() { return *tracing_; }
     // Shared with the PnP manager, which tells it of interface changes while it exists.
     const std::shared_ptr<DeviceBroadcasts> &Broadcasts() { return broadcasts_; }
     // What a wait on an object that is not a dispatcher object waits for: always signalled.
@@ -77,6 +80,7 @@ private:
     Machine &machine_;
     std::unique_ptr<NamedObjects> names_;
     std::unique_ptr<WindowManager> windows_;
+    std::unique_ptr<EventTracing> tracing_;
     std::shared_ptr<DeviceBroadcasts> broadcasts_;
     KEVENT alwaysSignalled_;
     std::mutex lock_;

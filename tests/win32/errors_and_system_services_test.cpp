@@ -9,6 +9,8 @@
 
 #include <avrt.h>
 
+#include <cstring>
+
 namespace {
 
 using ErrorsAndSystemServices = Win32Test;
@@ -122,3 +124,49 @@ TEST_F(ErrorsAndSystemServices, CodePageConversionsFollowTheirSizeRules)
 }
 
 } // namespace
+
+TEST_F(ErrorsAndSystemServices, DatesAndTimesFormatInTheUsersLocale)
+{
+    const SYSTEMTIME morning = {2026, 12, 3, 9, 10, 4, 33, 0};
+    const SYSTEMTIME leapDay = {2024, 2, 0, 29, 23, 59, 0, 0};
+    const SYSTEMTIME badDay = {2026, 2, 0, 29, 0, 0, 0, 0};
+    const SYSTEMTIME badHour = {2026, 1, 0, 1, 24, 0, 0, 0};
+    struct Case {
+        bool date;
+        const SYSTEMTIME *time;
+        DWORD flags;
+        const char *text; // null: refused with `error`
+        DWORD error;
+    } cases[] = {
+        {true, &morning, DATE_LONGDATE, "Wednesday, December 9, 2026", 0},
+        {true, &morning, DATE_SHORTDATE, "12/9/2026", 0},
+        {true, &leapDay, DATE_LONGDATE, "Thursday, February 29, 2024", 0},
+        {true, &badDay, DATE_LONGDATE, nullptr, ERROR_INVALID_PARAMETER},
+        {true, &morning, DATE_LONGDATE | DATE_SHORTDATE, nullptr, ERROR_INVALID_FLAGS},
+        {false, &morning, 0, "10:04:33 AM", 0},
+        {false, &leapDay, 0, "11:59:00 PM", 0},
+        {false, &leapDay, TIME_NOSECONDS | TIME_FORCE24HOURFORMAT, "23:59", 0},
+        {false, &badHour, 0, nullptr, ERROR_INVALID_PARAMETER},
+    };
+    for (const Case &c : cases) {
+        char text[64];
+        auto format = [&c](LPSTR buffer, int size) {
+            return c.date ? GetDateFormatA(LOCALE_USER_DEFAULT, c.flags, c.time, nullptr, buffer,
+                                           size)
+                          : GetTimeFormatA(LOCALE_USER_DEFAULT, c.flags, c.time, nullptr, buffer,
+                                           size);
+        };
+        int written = format(text, sizeof text);
+        if (c.text == nullptr) {
+            EXPECT_EQ(written, 0);
+            EXPECT_EQ(GetLastError(), c.error);
+            continue;
+        }
+        int needed = int(std::strlen(c.text)) + 1;
+        EXPECT_EQ(written, needed);
+        EXPECT_STREQ(text, c.text);
+        EXPECT_EQ(format(nullptr, 0), needed);
+        EXPECT_EQ(format(text, needed - 1), 0);
+        EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
+    }
+}

@@ -1,6 +1,7 @@
 // advapi32.dll: the entry points the emulation implements.
 #include "system_modules.h"
 
+#include <evntrace.h>
 #include <winreg.h>
 
 #include <iterator>
@@ -10,6 +11,9 @@ namespace host::win32 {
 namespace {
 
 const SystemExport kExports[] = {
+    QUEN_SYSTEM_EXPORT(GetTraceEnableFlags),
+    QUEN_SYSTEM_EXPORT(GetTraceEnableLevel),
+    QUEN_SYSTEM_EXPORT(GetTraceLoggerHandle),
     QUEN_SYSTEM_EXPORT(RegCloseKey),
     QUEN_SYSTEM_EXPORT(RegCreateKeyExA),
     QUEN_SYSTEM_EXPORT(RegCreateKeyExW),
@@ -30,6 +34,10 @@ const SystemExport kExports[] = {
     QUEN_SYSTEM_EXPORT(RegQueryValueExW),
     QUEN_SYSTEM_EXPORT(RegSetValueExA),
     QUEN_SYSTEM_EXPORT(RegSetValueExW),
+    QUEN_SYSTEM_EXPORT(RegisterTraceGuidsA),
+    QUEN_SYSTEM_EXPORT(RegisterTraceGuidsW),
+    QUEN_SYSTEM_EXPORT(TraceMessage),
+    QUEN_SYSTEM_EXPORT(UnregisterTraceGuids),
 };
 
 } // namespace

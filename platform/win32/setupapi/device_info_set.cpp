@@ -87,6 +87,8 @@ DeviceInfoSet::DeviceInfoSet(Machine &machine, const GUID &interfaceClass, bool 
     }
 }
 
+DeviceInfoSet::DeviceInfoSet(Machine &machine) : machine_(machine) {}
+
 size_t DeviceInfoSet::AddDevice(const std::u16string &instanceId)
 {
     for (size_t i = 0; i < devices_.size(); ++i)
@@ -97,7 +99,7 @@ size_t DeviceInfoSet::AddDevice(const std::u16string &instanceId)
         machine_.Registry().GetValue(kControlSet + u"\\Enum\\" + instanceId, u"ClassGUID"));
     if (!text.empty())
         CLSIDFromString(reinterpret_cast<LPCOLESTR>(text.c_str()), &classGuid);
-    devices_.push_back({instanceId, classGuid, DevInstOf(machine_, instanceId)});
+    devices_.push_back({instanceId, classGuid, DevInstOf(machine_, instanceId), {}, {}});
     return devices_.size() - 1;
 }
 

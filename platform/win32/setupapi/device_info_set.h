@@ -1,8 +1,11 @@
 // A device information set of SetupAPI: the device interfaces of one class and the devices they
 // belong to, as the registry records them when the set is made (the PnP manager writes each
 // interface under Control\DeviceClasses and each device under Enum), with each device's
-// properties read from its Enum key on demand.
+// properties read from its Enum key on demand; or the device the installer is installing, with
+// the drivers it found for it.
 #pragma once
+
+#include "driver_node.h"
 
 #include <setupapi.h>
 
@@ -19,6 +22,8 @@ struct DeviceInfoEntry {
     std::u16string instanceId;
     GUID classGuid;
     DWORD devInst; // the device node's number on this machine
+    std::vector<DriverNode> compatibleDrivers;
+    std::string driverPath; // where the installer looks for drivers (device install parameters)
 };
 
 struct DeviceInterfaceEntry {
@@ -32,6 +37,13 @@ class DeviceInfoSet {
 public:
     // The interfaces of `interfaceClass` (only the active ones when presentOnly) and their devices.
     DeviceInfoSet(Machine &machine, const GUID &interfaceClass, bool presentOnly);
+    // An empty set, which the device installer fills with the device it installs.
+    explicit DeviceInfoSet(Machine &machine);
+
+    // Adds the device of an instance id (once); returns its index.
+    size_t AddDevice(const std::u16string &instanceId);
+    DeviceInfoEntry &Device(size_t device) { return devices_[device]; }
+    std::vector<DriverNode> &ClassDrivers() { return classDrivers_; }
 
     const std::vector<DeviceInfoEntry> &Devices() const { return devices_; }
     const std::vector<DeviceInterfaceEntry> &Interfaces() const { return interfaces_; }
@@ -46,11 +58,10 @@ public:
     DWORD Property(size_t device, DWORD property, DWORD *type, std::vector<BYTE> *value) const;
 
 private:
-    size_t AddDevice(const std::u16string &instanceId);
-
     Machine &machine_;
     std::vector<DeviceInfoEntry> devices_;
     std::vector<DeviceInterfaceEntry> interfaces_;
+    std::vector<DriverNode> classDrivers_;
 };
 
 // The device node number of an instance id on a machine (stable while the machine runs).

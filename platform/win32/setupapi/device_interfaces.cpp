@@ -1,7 +1,6 @@
 // setupapi: device information sets of device interfaces (DIGCF_DEVICEINTERFACE), their interfaces,
 // the paths to open them by, and their devices' properties and instance ids.
-#include "caller.h"
-#include "device_info_set.h"
+#include "set_arguments.h"
 #include "status_errors.h"
 
 #include "kernel/wide_string.h"
@@ -15,28 +14,6 @@ using namespace host::win32;
 namespace {
 
 constexpr DWORD kDetailPathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
-
-DeviceInfoSet *SetOf(Caller &caller, HDEVINFO handle)
-{
-    DeviceInfoSet *set = caller.process.FindDeviceInfoSet(handle);
-    if (set == nullptr)
-        SetLastError(ERROR_INVALID_HANDLE);
-    return set;
-}
-
-// The device an SP_DEVINFO_DATA names in the set, after checking its size.
-bool DeviceOf(const DeviceInfoSet &set, PSP_DEVINFO_DATA data, size_t *device)
-{
-    if (data == nullptr || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-        SetLastError(ERROR_INVALID_USER_BUFFER);
-        return false;
-    }
-    if (!set.Find(*data, device)) {
-        SetLastError(ERROR_INVALID_PARAMETER);
-        return false;
-    }
-    return true;
-}
 
 // The interface an SP_DEVICE_INTERFACE_DATA of the set names.
 const DeviceInterfaceEntry *InterfaceOf(const DeviceInfoSet &set, PSP_DEVICE_INTERFACE_DATA data)

@@ -251,6 +251,22 @@ HWND WindowManager::FindTopLevel(LPCWSTR className, LPCWSTR title)
     return nullptr;
 }
 
+bool WindowManager::SetForeground(HWND window)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    Window *found = FindLocked(window);
+    if (found == nullptr || found->parent != nullptr || found->messageOnly)
+        return false;
+    foreground_ = window;
+    return true;
+}
+
+HWND WindowManager::Foreground()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    return foreground_;
+}
+
 LRESULT WindowManager::CallProcedure(HWND handle, UINT message, WPARAM wParam, LPARAM lParam)
 {
     WNDPROC procedure;
@@ -271,6 +287,8 @@ void WindowManager::DropWindowsLocked(const std::vector<HWND> &handles)
         auto it = windows_.find(handle);
         if (it == windows_.end())
             continue;
+        if (foreground_ == handle)
+            foreground_ = nullptr;
         if (std::shared_ptr<MessageQueue> queue = QueueLocked(it->second.thread, false)) {
             auto &posted = queue->posted;
             posted.erase(std::remove_if(posted.begin(), posted.end(),

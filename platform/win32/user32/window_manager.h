@@ -118,6 +118,9 @@ public:
     // FindWindow: the first top-level window (message-only ones are never found) with that
     // class and title; a null one matches any.
     HWND FindTopLevel(LPCWSTR className, LPCWSTR title);
+    // The desktop's foreground window (null when it has gone).
+    bool SetForeground(HWND window);
+    HWND Foreground();
 
     // Messages.
     bool Post(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -158,6 +161,7 @@ private:
 
     Machine &machine_;
     std::mutex lock_;
+    HWND foreground_ = nullptr;
     std::map<PKPROCESS, std::vector<WindowClass>> classes_;
     std::map<HWND, Window> windows_;
     std::map<PKTHREAD, std::shared_ptr<MessageQueue>> queues_;

@@ -126,6 +126,38 @@ BOOL WINAPI SetWindowTextW(HWND hWnd, LPCWSTR lpString)
     return SendMessageW(hWnd, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(lpString)) != 0;
 }
 
+BOOL WINAPI ShowWindow(HWND hWnd, int nCmdShow)
+{
+    bool wasVisible = false;
+    CallerOf("ShowWindow").win32.Windows().Change(hWnd, [&wasVisible, nCmdShow](Window &window) {
+        wasVisible = (window.style & WS_VISIBLE) != 0;
+        if (nCmdShow == SW_HIDE)
+            window.style &= ~DWORD(WS_VISIBLE);
+        else
+            window.style |= WS_VISIBLE;
+    });
+    return wasVisible;
+}
+
+BOOL WINAPI IsWindowVisible(HWND hWnd)
+{
+    Window window;
+    return CallerOf("IsWindowVisible").win32.Windows().Find(hWnd, &window) &&
+           (window.style & WS_VISIBLE) != 0;
+}
+
+// Any process may set the foreground window here: the simulated user never works in another
+// program, so Windows' foreground lock would let the request through.
+BOOL WINAPI SetForegroundWindow(HWND hWnd)
+{
+    return CallerOf("SetForegroundWindow").win32.Windows().SetForeground(hWnd);
+}
+
+HWND WINAPI GetForegroundWindow(void)
+{
+    return CallerOf("GetForegroundWindow").win32.Windows().Foreground();
+}
+
 HWND WINAPI FindWindowW(LPCWSTR lpClassName, LPCWSTR lpWindowName)
 {
     return CallerOf("FindWindowW").win32.Windows().FindTopLevel(lpClassName, lpWindowName);

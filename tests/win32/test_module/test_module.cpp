@@ -1,6 +1,7 @@
 // A small in-process server for the loader and COM tests: DllMain writes the notifications it
 // gets to the debugger, a global counter shows whose copy of the module a process runs, and one
-// class, a counter object, registers itself and is activated through COM.
+// class, a counter object, registers itself and is activated through COM; it also stands in for
+// a co-installer.
 #include "test_module.h"
 
 #include <olectl.h>
@@ -14,6 +15,7 @@ HINSTANCE module;
 LONG objects;
 LONG locks;
 LONG counter;
+TestCoInstallerHandler coInstaller;
 
 void Record(const char *event)
 {
@@ -149,3 +151,15 @@ STDAPI DllUnregisterServer(void)
 }
 
 extern "C" LONG WINAPI TestModuleIncrement() { return InterlockedIncrement(&counter); }
+
+extern "C" void WINAPI TestModuleSetCoInstaller(TestCoInstallerHandler handler)
+{
+    coInstaller = handler;
+}
+
+extern "C" DWORD CALLBACK CoInstallerEntryPoint(DI_FUNCTION request, HDEVINFO set,
+                                                PSP_DEVINFO_DATA device,
+                                                PCOINSTALLER_CONTEXT_DATA context)
+{
+    return coInstaller != nullptr ? coInstaller(request, set, device, context) : NO_ERROR;
+}

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <objbase.h>
+#include <setupapi.h>
 
 // {F1D0C4A2-6B35-4E8A-9C21-7A5E3B904D11}
 DEFINE_GUID(CLSID_QuenTestCounter, 0xF1D0C4A2, 0x6B35, 0x4E8A, 0x9C, 0x21, 0x7A, 0x5E, 0x3B, 0x90,
@@ -22,3 +23,9 @@ DECLARE_INTERFACE_(IQuenTestCounter, IUnknown) { STDMETHOD_(LONG, Increment)(THI
 // DllMain writes "quen_test_module: attach" (thread-attach, thread-detach, detach) to the
 // debugger. The export TestModuleIncrement counts in the module's globals.
 typedef LONG(WINAPI *TestModuleIncrementFunction)();
+
+// As a co-installer, the module hands every request to the handler the test set in its copy with
+// TestModuleSetCoInstaller (NO_ERROR while none is set).
+typedef DWORD(CALLBACK *TestCoInstallerHandler)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA,
+                                                PCOINSTALLER_CONTEXT_DATA);
+typedef void(WINAPI *TestModuleSetCoInstallerFunction)(TestCoInstallerHandler);
