@@ -470,8 +470,36 @@ ASIOError CZelAsioDriver::future(LONG selector, void *opt)
     return ASE_SUCCESS;
 }
 
+// Starts the control panel the installer recorded, without waiting for it; the host gets ASE_OK
+// whether or not it could be started.
 ASIOError CZelAsioDriver::controlPanel()
 {
-    AsioTrace("controlPanel: starting the control panel is not available");
-    return ASE_NotPresent;
+    WCHAR path[129] = {}; // at most 256 bytes, and a terminator
+    DWORD size = 256;
+    DWORD type = REG_NONE;
+    HKEY key = nullptr;
+    LSTATUS status =
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSetupKey, 0, KEY_READ | KEY_WOW64_64KEY, &key);
+    if (status == ERROR_SUCCESS) {
+        status = RegQueryValueExW(key, L"ControlPanel", nullptr, &type,
+                                  reinterpret_cast<BYTE *>(path), &size);
+        RegCloseKey(key);
+    }
+    if (status != ERROR_SUCCESS || type != REG_SZ) {
+        AsioTrace("controlPanel: no control panel is recorded (%ld)", static_cast<long>(status));
+        return ASE_OK;
+    }
+    path[size / sizeof(WCHAR)] = 0;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started = {};
+    if (path[0] == 0 || !CreateProcessW(path, nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                        &startup, &started)) {
+        AsioTrace("controlPanel: the control panel did not start (%lu)",
+                  static_cast<unsigned long>(GetLastError()));
+        return ASE_OK;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return ASE_OK;
 }

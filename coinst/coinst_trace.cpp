@@ -16,11 +16,8 @@ ULONG WINAPI ControlCallback(WMIDPREQUESTCODE code, PVOID, ULONG *, PVOID buffer
         g_logger = logger == TRACEHANDLE(ULONG_PTR(INVALID_HANDLE_VALUE)) ? 0 : logger;
         return ERROR_SUCCESS;
     }
-    case WMI_DISABLE_EVENTS:
-        g_logger = 0;
-        return ERROR_SUCCESS;
-    default:
-        return ERROR_INVALID_PARAMETER;
+    case WMI_DISABLE_EVENTS: g_logger = 0; return ERROR_SUCCESS;
+    default: return ERROR_INVALID_PARAMETER;
     }
 }
 

@@ -6,8 +6,8 @@
 #include "quen_coinst_platform.h"
 
 // The provider's control GUID, which also names its messages.
-inline constexpr GUID kCoinstTraceGuid = {0x6e1c9f42, 0x8b3a, 0x4d5e,
-                                          {0xa0, 0x71, 0x2c, 0x94, 0xb8, 0xd3, 0xe5, 0xf6}};
+inline constexpr GUID kCoinstTraceGuid = {
+    0x6e1c9f42, 0x8b3a, 0x4d5e, {0xa0, 0x71, 0x2c, 0x94, 0xb8, 0xd3, 0xe5, 0xf6}};
 
 enum CoinstTraceMessage : USHORT {
     kTraceRequest = 1,     // CoinstTraceRequest: an installation request arrived

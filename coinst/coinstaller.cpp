@@ -15,8 +15,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
 // Every request gets NO_ERROR and no post-processing: the co-installer never stops an
 // installation.
 extern "C" DWORD CALLBACK CoInstallerEntryPoint(DI_FUNCTION installFunction, HDEVINFO set,
-                                                PSP_DEVINFO_DATA device,
-                                                PCOINSTALLER_CONTEXT_DATA)
+                                                PSP_DEVINFO_DATA device, PCOINSTALLER_CONTEXT_DATA)
 {
     CoinstTrace(kTraceRequest, CoinstTraceRequest{installFunction});
     if (installFunction == DIF_SELECTBESTCOMPATDRV)

@@ -13,9 +13,9 @@ struct RateRow {
     LPCWSTR label;
 };
 const RateRow kRates[] = {
-    {32000, L"32000 Hz"},   {44100, L"44100 Hz"},   {48000, L"48000 Hz"},
-    {88200, L"88200 Hz"},   {96000, L"96000 Hz"},   {176400, L"176400 Hz"},
-    {192000, L"192000 Hz"}, {352800, L"352800 Hz"}, {384000, L"384000 Hz"},
+    {32000, L"32000 Hz"},    {44100, L"44100 Hz"},    {48000, L"48000 Hz"},
+    {88200, L"88200 Hz"},    {96000, L"96000 Hz"},    {176400, L"176400 Hz"},
+    {192000, L"192000 Hz"},  {352800, L"352800 Hz"},  {384000, L"384000 Hz"},
     {2822400, L"2.8224MHz"}, {5644800, L"5.6448MHz"},
 };
 constexpr int kRateCount = sizeof kRates / sizeof kRates[0];
@@ -69,7 +69,8 @@ BOOL CAsioControlPanelDlg::OnInitDialog()
     if (count > 0) {
         WCHAR stored[kInstanceIdUnits] = {};
         if (CAsioSettings::ReadSelected(stored) == kSettingsOk &&
-            m_devInfo.selectByInstanceIdInList(stored) && m_devInfo.findSelectedIndex(&m_selected)) {
+            m_devInfo.selectByInstanceIdInList(stored) &&
+            m_devInfo.findSelectedIndex(&m_selected)) {
             m_cursor = m_selected;
         } else if (ReadDwordOrZero(kSettingStreaming) == 0) {
             SelectAndStore(0);
@@ -156,8 +157,7 @@ void CAsioControlPanelDlg::OnBufferScroll(int code, int position)
         SetBufferLabel(position);
         StoreBufferPosition(position);
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

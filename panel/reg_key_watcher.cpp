@@ -53,10 +53,10 @@ ULONG CRegKeyWatcher::SurveyProcessors()
 {
     typedef BOOL(WINAPI * Survey)(PSYSTEM_LOGICAL_PROCESSOR_INFORMATION, PDWORD);
     HMODULE kernel32 = GetModuleHandleW(L"kernel32");
-    Survey survey = kernel32 == nullptr ? nullptr
-                                        : reinterpret_cast<Survey>(reinterpret_cast<void *>(
-                                              GetProcAddress(kernel32,
-                                                             "GetLogicalProcessorInformation")));
+    Survey survey = kernel32 == nullptr
+                        ? nullptr
+                        : reinterpret_cast<Survey>(reinterpret_cast<void *>(
+                              GetProcAddress(kernel32, "GetLogicalProcessorInformation")));
     if (survey == nullptr) {
         Print("\nGetLogicalProcessorInformation is not supported.\n");
         return 0;
@@ -71,7 +71,8 @@ ULONG CRegKeyWatcher::SurveyProcessors()
             Print("\nError %d\n", int(error));
             return 0;
         }
-        buffer = new (std::nothrow) SYSTEM_LOGICAL_PROCESSOR_INFORMATION[length / sizeof *buffer + 1];
+        buffer =
+            new (std::nothrow) SYSTEM_LOGICAL_PROCESSOR_INFORMATION[length / sizeof *buffer + 1];
         if (buffer == nullptr) {
             Print("\nError: Allocation failure\n");
             return 0;
@@ -85,19 +86,13 @@ ULONG CRegKeyWatcher::SurveyProcessors()
             ++cores;
             logical += CountBits(record.ProcessorMask);
             break;
-        case RelationNumaNode:
-            ++nodes;
-            break;
+        case RelationNumaNode: ++nodes; break;
         case RelationCache:
             if (record.Cache.Level >= 1 && record.Cache.Level <= 3)
                 ++caches[record.Cache.Level - 1];
             break;
-        case RelationProcessorPackage:
-            ++packages;
-            break;
-        default:
-            Print("\nError: Unsupported LOGICAL_PROCESSOR_RELATIONSHIP value.\n");
-            break;
+        case RelationProcessorPackage: ++packages; break;
+        default: Print("\nError: Unsupported LOGICAL_PROCESSOR_RELATIONSHIP value.\n"); break;
         }
     }
     Print("\nGetLogicalProcessorInformation results:\n");

@@ -5,8 +5,7 @@
 #include <windowsx.h>
 
 CPanelDialogView::CPanelDialogView(HINSTANCE instance)
-    : m_instance(instance), m_icon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PANEL))),
-      m_logic(*this)
+    : m_instance(instance), m_icon(LoadIconW(instance, MAKEINTRESOURCEW(IDI_PANEL))), m_logic(*this)
 {
 }
 
@@ -44,30 +43,19 @@ INT_PTR CPanelDialogView::Handle(UINT message, WPARAM wParam, LPARAM lParam)
         if (reinterpret_cast<HWND>(lParam) == GetDlgItem(m_dialog, IDC_BUFFER))
             m_logic.OnBufferScroll(LOWORD(wParam), short(HIWORD(wParam)));
         return TRUE;
-    case WM_COMMAND:
-        OnCommand(LOWORD(wParam), HIWORD(wParam));
-        return TRUE;
-    case WM_APP:
-        m_logic.OnRefresh();
-        return Result(0);
-    case WM_DEVICECHANGE:
-        m_logic.OnDeviceChange(wParam);
-        return Result(TRUE);
+    case WM_COMMAND: OnCommand(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_APP: m_logic.OnRefresh(); return Result(0);
+    case WM_DEVICECHANGE: m_logic.OnDeviceChange(wParam); return Result(TRUE);
     case WM_MEASUREITEM:
         MeasureDeviceItem(*reinterpret_cast<MEASUREITEMSTRUCT *>(lParam));
         return TRUE;
     case WM_DRAWITEM:
         DrawDeviceItem(*reinterpret_cast<const DRAWITEMSTRUCT *>(lParam));
         return TRUE;
-    case WM_PAINT:
-        return PaintIconic();
-    case WM_QUERYDRAGICON:
-        return Result(reinterpret_cast<LONG_PTR>(m_icon));
-    case WM_DESTROY:
-        m_logic.OnDestroy();
-        return FALSE;
-    default:
-        return FALSE;
+    case WM_PAINT: return PaintIconic();
+    case WM_QUERYDRAGICON: return Result(reinterpret_cast<LONG_PTR>(m_icon));
+    case WM_DESTROY: m_logic.OnDestroy(); return FALSE;
+    default: return FALSE;
     }
 }
 
@@ -75,9 +63,7 @@ void CPanelDialogView::OnCommand(int control, int code)
 {
     switch (control) {
     case IDOK:
-    case IDCANCEL:
-        EndDialog(m_dialog, control);
-        break;
+    case IDCANCEL: EndDialog(m_dialog, control); break;
     case IDC_DEVICES:
         if (code == LBN_SELCHANGE)
             m_logic.OnDeviceSelChange();
@@ -90,8 +76,7 @@ void CPanelDialogView::OnCommand(int control, int code)
         if (code == CBN_SELCHANGE)
             m_logic.OnBitDepthChange(int(Send(IDC_BIT_DEPTH, CB_GETCURSEL)));
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -115,8 +100,8 @@ void CPanelDialogView::DrawDeviceItem(const DRAWITEMSTRUCT &item)
     HDC dc = item.hDC;
     RECT area = item.rcItem;
     const bool underCursor = (item.itemState & ODS_SELECTED) != 0;
-    COLORREF oldText = SetTextColor(
-        dc, GetSysColor(underCursor ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
+    COLORREF oldText =
+        SetTextColor(dc, GetSysColor(underCursor ? COLOR_HIGHLIGHTTEXT : COLOR_WINDOWTEXT));
     COLORREF background = underCursor ? GetSysColor(COLOR_HIGHLIGHT) : GetBkColor(dc);
     COLORREF oldBackground = SetBkColor(dc, background);
     HBRUSH brush = CreateSolidBrush(background);
@@ -206,7 +191,10 @@ void CPanelDialogView::DeviceText(int index, LPWSTR text, int capacity)
     delete[] whole;
 }
 
-void CPanelDialogView::SetGroupText(LPCWSTR text) { SetDlgItemTextW(m_dialog, IDC_SETTING_GROUP, text); }
+void CPanelDialogView::SetGroupText(LPCWSTR text)
+{
+    SetDlgItemTextW(m_dialog, IDC_SETTING_GROUP, text);
+}
 
 void CPanelDialogView::SetBufferRange(int minimum, int maximum)
 {
@@ -215,14 +203,20 @@ void CPanelDialogView::SetBufferRange(int minimum, int maximum)
 
 int CPanelDialogView::BufferPosition() { return int(Send(IDC_BUFFER, TBM_GETPOS)); }
 
-void CPanelDialogView::SetBufferPosition(int position) { Send(IDC_BUFFER, TBM_SETPOS, TRUE, position); }
+void CPanelDialogView::SetBufferPosition(int position)
+{
+    Send(IDC_BUFFER, TBM_SETPOS, TRUE, position);
+}
 
 void CPanelDialogView::EnableBuffer(bool enable)
 {
     EnableWindow(GetDlgItem(m_dialog, IDC_BUFFER), enable);
 }
 
-void CPanelDialogView::SetBufferLabel(LPCWSTR text) { SetDlgItemTextW(m_dialog, IDC_BUFFER_LABEL, text); }
+void CPanelDialogView::SetBufferLabel(LPCWSTR text)
+{
+    SetDlgItemTextW(m_dialog, IDC_BUFFER_LABEL, text);
+}
 
 void CPanelDialogView::AddRate(LPCWSTR label)
 {
@@ -244,6 +238,12 @@ void CPanelDialogView::DisableFormatLists()
     EnableWindow(GetDlgItem(m_dialog, IDC_BIT_DEPTH), FALSE);
 }
 
-void CPanelDialogView::SetVersionText(LPCWSTR text) { SetDlgItemTextW(m_dialog, IDC_VERSION, text); }
+void CPanelDialogView::SetVersionText(LPCWSTR text)
+{
+    SetDlgItemTextW(m_dialog, IDC_VERSION, text);
+}
 
-void CPanelDialogView::Redraw() { RedrawWindow(m_dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN); }
+void CPanelDialogView::Redraw()
+{
+    RedrawWindow(m_dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN);
+}

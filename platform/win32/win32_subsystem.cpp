@@ -79,7 +79,7 @@ ProcessRecord &Subsystem::Process(PKPROCESS process)
 }
 
 PKPROCESS Subsystem::StartProcess(const std::string &name, const std::u16string &imagePath,
-                                  std::function<DWORD()> main, bool is32Bit)
+                                  std::function<DWORD()> main, bool is32Bit, PKTHREAD *mainThread)
 {
     PKPROCESS process = machine_.CreateProcess(name, is32Bit);
     ProcessRecord *record;
@@ -91,7 +91,10 @@ PKPROCESS Subsystem::StartProcess(const std::string &name, const std::u16string 
     }
     ObfReferenceObject(process); // the caller's
     PKTHREAD thread = StartUserThread(*record, name + " main", false, true, std::move(main));
-    ObfDereferenceObject(thread);
+    if (mainThread != nullptr)
+        *mainThread = thread; // the caller's reference
+    else
+        ObfDereferenceObject(thread);
     return process;
 }
 
@@ -114,6 +117,21 @@ std::optional<std::string> Subsystem::HostFileOf(const std::u16string &windowsPa
     if (it == files_.end())
         return std::nullopt;
     return it->second.second;
+}
+
+void Subsystem::InstallProgram(const std::u16string &windowsPath, std::function<DWORD()> main)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    programs_[Upcase(windowsPath)] = std::move(main);
+}
+
+std::optional<std::function<DWORD()>> Subsystem::ProgramAt(const std::u16string &windowsPath)
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    auto it = programs_.find(Upcase(windowsPath));
+    if (it == programs_.end())
+        return std::nullopt;
+    return it->second;
 }
 
 std::vector<std::u16string> Subsystem::InstalledFilesNamed(const std::u16string &fileName)

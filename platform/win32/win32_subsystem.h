@@ -52,7 +52,8 @@ public:
     // the value returned. The image path is what GetModuleFileName(NULL) reports. Returns the
     // process object with a reference for the caller.
     PKPROCESS StartProcess(const std::string &name, const std::u16string &imagePath,
-                           std::function<DWORD()> main, bool is32Bit = false);
+                           std::function<DWORD()> main, bool is32Bit = false,
+                           PKTHREAD *mainThread = nullptr);
 
     // Ends a process from outside it (TerminateProcess): its threads end, its handles close in
     // its own context. The calling thread must not belong to the process.
@@ -62,6 +63,9 @@ public:
     // it (for a module: a shared library built for the host).
     void InstallFile(const std::u16string &windowsPath, const std::string &hostPath);
     std::optional<std::string> HostFileOf(const std::u16string &windowsPath);
+    // A program on the simulated disk, which CreateProcessW starts with `main` as its main thread.
+    void InstallProgram(const std::u16string &windowsPath, std::function<DWORD()> main);
+    std::optional<std::function<DWORD()>> ProgramAt(const std::u16string &windowsPath);
     // Installed files whose name (the last path component) matches, case-insensitively.
     std::vector<std::u16string> InstalledFilesNamed(const std::u16string &fileName);
 
@@ -87,6 +91,7 @@ private:
     std::map<PKPROCESS, std::unique_ptr<ProcessRecord>> processes_;
     std::map<std::u16string, std::pair<std::u16string, std::string>> files_; // by upper-case path
     std::set<std::u16string> hiddenModules_;                                 // upper case
+    std::map<std::u16string, std::function<DWORD()>> programs_;              // by upper-case path
     std::map<std::u16string, DWORD> deviceNodes_;                            // by upper-case id
 };
 

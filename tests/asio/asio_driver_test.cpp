@@ -84,6 +84,26 @@ TEST_F(AsioDriver, OneObjectPerProcessAndTheServerStaysWhileItLives)
     ASSERT_EQ(S_OK, host.Load());
 }
 
+TEST_F(AsioDriver, ControlPanelStartsTheRecordedProgramWithoutWaiting)
+{
+    AsioHost &host = Host();
+    int runs = 0;
+    const WCHAR path[] = L"C:\\Windows\\System32\\quen_asiocpl.exe";
+    Win32().InstallProgram(host::ToU16(path), [&runs] { return DWORD(++runs); });
+    EXPECT_EQ(ASE_OK, host->controlPanel()); // nothing recorded yet
+    HKEY key = nullptr;
+    // Where the package's installer records it.
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Norvane_Quen\\Quen RV-D3 Setup", 0,
+                              nullptr, 0, KEY_WRITE | KEY_WOW64_64KEY, nullptr, &key, nullptr));
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"ControlPanel", 0, REG_SZ,
+                                            reinterpret_cast<const BYTE *>(path), sizeof path));
+    RegCloseKey(key);
+    EXPECT_EQ(ASE_OK, host->controlPanel());
+    Sleep(10);
+    EXPECT_EQ(1, runs);
+}
+
 TEST_F(AsioDriver, InitReportsTheDeviceAndItsDefaults)
 {
     AsioHost &host = Host();

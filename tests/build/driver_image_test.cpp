@@ -61,8 +61,8 @@ TEST_F(DriverImageTest, IsANativeX64ImageEnteredInItsCode)
     EXPECT_EQ(0x8664u, image_.Machine()) << "machine";
     EXPECT_EQ(0x20Bu, image_.Magic()) << "PE32+";
     EXPECT_EQ(1u, image_.Subsystem()) << "subsystem native";
-    EXPECT_TRUE(image_.InCode(image_.EntryPoint())) << "entry point 0x" << std::hex
-                                                    << image_.EntryPoint();
+    EXPECT_TRUE(image_.InCode(image_.EntryPoint()))
+        << "entry point 0x" << std::hex << image_.EntryPoint();
     EXPECT_TRUE(image_.Exports().empty()) << "exported names";
 }
 

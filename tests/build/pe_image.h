@@ -40,7 +40,10 @@ public:
         return true;
     }
 
-    bool IsPe() const { return pe_ + 4 <= bytes_.size() && std::memcmp(&bytes_[pe_], "PE\0\0", 4) == 0; }
+    bool IsPe() const
+    {
+        return pe_ + 4 <= bytes_.size() && std::memcmp(&bytes_[pe_], "PE\0\0", 4) == 0;
+    }
     uint32_t Machine() const { return U16(pe_ + 4); }
     uint32_t Magic() const { return U16(optional_); }
     uint32_t Subsystem() const { return U16(optional_ + 68); }

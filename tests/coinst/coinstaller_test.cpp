@@ -40,8 +40,8 @@ FILETIME Date(int year, unsigned month, unsigned day)
 OfferedDriver Driver(const char *manufacturer, const char *description,
                      std::vector<std::u16string> modelIds, int year = 2026)
 {
-    return {description, manufacturer,          "Provider", Date(year, 11, 2),
-            0x0001000200030004ULL, std::move(modelIds)};
+    return {description,       manufacturer,          "Provider",
+            Date(year, 11, 2), 0x0001000200030004ULL, std::move(modelIds)};
 }
 
 const OfferedDriver kPackage =
@@ -102,8 +102,7 @@ protected:
 
 TEST_F(Coinstaller, RanksThePackagesDriverFirstOnlyWhenTheListHoldsIt)
 {
-    const OfferedDriver otherModel =
-        Driver("Norvane_Quen", "Quen DSD Audio RV-D5", {kRvd3Model});
+    const OfferedDriver otherModel = Driver("Norvane_Quen", "Quen DSD Audio RV-D5", {kRvd3Model});
     const OfferedDriver wrongCase = Driver("norvane_quen", "Quen DSD Audio RV-D3", {kRvd3Id});
     struct Case {
         const char *name;
@@ -172,7 +171,8 @@ TEST_F(Coinstaller, RefusesMalformedRequestsAndKeepsInstalling)
 {
     HMODULE module;
     CoInstallerEntry entry = LoadEntry(&module);
-    const GUID anyClass = {0x65e8773d, 0x8f56, 0x11d0, {0xa3, 0xb9, 0, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
+    const GUID anyClass = {
+        0x65e8773d, 0x8f56, 0x11d0, {0xa3, 0xb9, 0, 0xa0, 0xc9, 0x22, 0x31, 0x96}};
     HDEVINFO set = SetupDiGetClassDevsW(&anyClass, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
     ASSERT_NE(set, INVALID_HANDLE_VALUE);
     SP_DEVINFO_DATA shortData = {};

@@ -155,10 +155,9 @@ protected:
         std::map<std::u16string, std::vector<UCHAR>> values;
         host::RegistryStore &registry = M().Registry();
         host::RegistryKey key;
-        if (!NT_SUCCESS(registry.OpenKey(nullptr,
-                                         host::RegistryStore::CurrentUserPath() + u"\\" +
-                                             Text(kSettingsKey),
-                                         &key)))
+        if (!NT_SUCCESS(registry.OpenKey(
+                nullptr, host::RegistryStore::CurrentUserPath() + u"\\" + Text(kSettingsKey),
+                &key)))
             return values;
         host::RegistryValue value;
         for (ULONG i = 0; NT_SUCCESS(registry.EnumerateValue(key, i, &value)); ++i)
@@ -215,7 +214,8 @@ TEST_F(Panel, StartsFromAFreshStore)
     EXPECT_EQ(view_.position, 64);
     EXPECT_EQ(view_.label, u"2048 Samples");
     EXPECT_TRUE(view_.formatListsDisabled);
-    EXPECT_NE(view_.version.find(u"Version 1.0.0.2074  built 06/19/2013\r\n"), std::u16string::npos);
+    EXPECT_NE(view_.version.find(u"Version 1.0.0.2074  built 06/19/2013\r\n"),
+              std::u16string::npos);
     ExpectIdle();
 }
 
@@ -248,7 +248,10 @@ TEST_F(Panel, StoresTheBufferSizeWhenTheThumbIsReleasedOrMovedByKeys)
     ExpectIdle();
     for (int p : {70, 80, 90}) {
         dialog_->OnBufferScroll(SB_THUMBTRACK, p);
-        EXPECT_EQ(view_.label, u"" + std::u16string(p == 70 ? u"2240" : p == 80 ? u"2560" : u"2880") +
+        EXPECT_EQ(view_.label, u"" +
+                                   std::u16string(p == 70   ? u"2240"
+                                                  : p == 80 ? u"2560"
+                                                            : u"2880") +
                                    u" Samples");
     }
     Pump();

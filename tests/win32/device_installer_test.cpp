@@ -45,8 +45,7 @@ protected:
     static host::win32::OfferedDriver Driver(const char *description, std::u16string id,
                                              DWORD day = 1, DWORDLONG version = 1)
     {
-        return {description, "Maker", "Provider", {day, 0x01D00000},
-                version,     {std::move(id)}};
+        return {description, "Maker", "Provider", {day, 0x01D00000}, version, {std::move(id)}};
     }
     InstallOutcome Install(std::vector<host::win32::OfferedDriver> drivers)
     {
@@ -68,8 +67,9 @@ TEST_F(DeviceInstaller, ScoresTheBestMatchOfAModelEntry)
         std::vector<std::u16string> model;
         std::optional<DWORD> score;
     } cases[] = {
-        {{u"hw0"}, 0x0000},         {{u"HW1"}, 0x0001},      {{u"X", u"HW1"}, 0x1001},
-        {{u"C1"}, 0x2001},          {{u"X", u"C0"}, 0x3000}, {{u"C0", u"HW1"}, 0x1001},
+        {{u"hw0"}, 0x0000},           {{u"HW1"}, 0x0001},
+        {{u"X", u"HW1"}, 0x1001},     {{u"C1"}, 0x2001},
+        {{u"X", u"C0"}, 0x3000},      {{u"C0", u"HW1"}, 0x1001},
         {{u"X", u"Y"}, std::nullopt},
     };
     for (const Case &c : cases)
@@ -111,13 +111,18 @@ TEST_F(DeviceInstaller, DriverListCallsCheckTheirStructures)
         fails(SetupDiGetDeviceInstallParamsA(set, device, &deviceParams));
         return NO_ERROR;
     };
-    InstallOutcome outcome = Install({Driver("first", u"USB\\VID_1&PID_2"),
-                                      Driver("second", u"USB\\VID_1&PID_2&REV_3")});
-    std::vector<DWORD> expected = {ERROR_INVALID_USER_BUFFER, ERROR_NO_MORE_ITEMS,
-                                   ERROR_NO_MORE_ITEMS,       ERROR_INVALID_PARAMETER,
-                                   0,                         0,
-                                   ERROR_INVALID_USER_BUFFER, 0,
-                                   0,                         ERROR_INVALID_PARAMETER,
+    InstallOutcome outcome = Install(
+        {Driver("first", u"USB\\VID_1&PID_2"), Driver("second", u"USB\\VID_1&PID_2&REV_3")});
+    std::vector<DWORD> expected = {ERROR_INVALID_USER_BUFFER,
+                                   ERROR_NO_MORE_ITEMS,
+                                   ERROR_NO_MORE_ITEMS,
+                                   ERROR_INVALID_PARAMETER,
+                                   0,
+                                   0,
+                                   ERROR_INVALID_USER_BUFFER,
+                                   0,
+                                   0,
+                                   ERROR_INVALID_PARAMETER,
                                    ERROR_INVALID_USER_BUFFER};
     EXPECT_EQ(errors, expected);
     // The second driver (better by its match) now ranks 0x42 and still wins.
@@ -138,14 +143,14 @@ TEST_F(DeviceInstaller, RunsTheRequestsWithPostProcessingAndStopsAtAnError)
             return ERROR_ACCESS_DENIED;
         return request == DIF_SELECTBESTCOMPATDRV ? ERROR_DI_POSTPROCESSING_REQUIRED : NO_ERROR;
     };
-    InstallOutcome outcome = Install({Driver("old", u"USB\\VID_1&PID_2", 1, 9),
-                                      Driver("new", u"USB\\VID_1&PID_2", 2, 1)});
+    InstallOutcome outcome = Install(
+        {Driver("old", u"USB\\VID_1&PID_2", 1, 9), Driver("new", u"USB\\VID_1&PID_2", 2, 1)});
     EXPECT_EQ(outcome.error, DWORD(ERROR_ACCESS_DENIED));
     EXPECT_FALSE(outcome.selected);
-    std::vector<DI_FUNCTION> requests = {
-        DIF_SELECTBESTCOMPATDRV,   DIF_ALLOW_INSTALL,     DIF_INSTALLDEVICEFILES,
-        DIF_REGISTER_COINSTALLERS, DIF_INSTALLINTERFACES, DIF_INSTALLDEVICE,
-        DIF_DESTROYPRIVATEDATA};
+    std::vector<DI_FUNCTION> requests = {DIF_SELECTBESTCOMPATDRV, DIF_ALLOW_INSTALL,
+                                         DIF_INSTALLDEVICEFILES,  DIF_REGISTER_COINSTALLERS,
+                                         DIF_INSTALLINTERFACES,   DIF_INSTALLDEVICE,
+                                         DIF_DESTROYPRIVATEDATA};
     EXPECT_EQ(outcome.requests, requests);
     ASSERT_EQ(post.size(), 1u);
     EXPECT_EQ(post[0].first, DI_FUNCTION(DIF_SELECTBESTCOMPATDRV));

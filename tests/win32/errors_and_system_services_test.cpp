@@ -151,10 +151,10 @@ TEST_F(ErrorsAndSystemServices, DatesAndTimesFormatInTheUsersLocale)
     for (const Case &c : cases) {
         char text[64];
         auto format = [&c](LPSTR buffer, int size) {
-            return c.date ? GetDateFormatA(LOCALE_USER_DEFAULT, c.flags, c.time, nullptr, buffer,
-                                           size)
-                          : GetTimeFormatA(LOCALE_USER_DEFAULT, c.flags, c.time, nullptr, buffer,
-                                           size);
+            return c.date
+                       ? GetDateFormatA(LOCALE_USER_DEFAULT, c.flags, c.time, nullptr, buffer, size)
+                       : GetTimeFormatA(LOCALE_USER_DEFAULT, c.flags, c.time, nullptr, buffer,
+                                        size);
         };
         int written = format(text, sizeof text);
         if (c.text == nullptr) {

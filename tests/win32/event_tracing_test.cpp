@@ -9,7 +9,8 @@
 
 namespace {
 
-const GUID kProvider = {0x1b5c7d3e, 0x2a4f, 0x4c6b, {0x9d, 0x8e, 0x7f, 0x60, 0x51, 0x42, 0x33, 0x24}};
+const GUID kProvider = {
+    0x1b5c7d3e, 0x2a4f, 0x4c6b, {0x9d, 0x8e, 0x7f, 0x60, 0x51, 0x42, 0x33, 0x24}};
 
 struct ProviderState {
     TRACEHANDLE logger = 0;
@@ -54,9 +55,9 @@ TEST_F(EventTracing, ProvidersLearnOfSessionsWhetherTheyRegisterBeforeOrAfter)
     EXPECT_EQ(GetTraceEnableFlags(session), 0x30u);
 
     int value = 7;
-    EXPECT_EQ(TraceMessage(session, TRACE_MESSAGE_GUID, &kProvider, 3, &value, sizeof value,
-                           nullptr),
-              ULONG(ERROR_SUCCESS));
+    EXPECT_EQ(
+        TraceMessage(session, TRACE_MESSAGE_GUID, &kProvider, 3, &value, sizeof value, nullptr),
+        ULONG(ERROR_SUCCESS));
     std::vector<host::win32::TraceMessageRecord> messages = Tracing().Messages(kProvider);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0].number, 3);
@@ -76,12 +77,12 @@ TEST_F(EventTracing, RefusesBadArgumentsAndForgetsProvidersOfEndedProcesses)
 {
     TRACEHANDLE handle;
     ProviderState state;
-    EXPECT_EQ(RegisterTraceGuidsW(nullptr, nullptr, &kProvider, 0, nullptr, nullptr, nullptr,
-                                  &handle),
-              ULONG(ERROR_INVALID_PARAMETER));
-    EXPECT_EQ(RegisterTraceGuidsW(Control, &state, &kProvider, 1, nullptr, nullptr, nullptr,
-                                  &handle),
-              ULONG(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(
+        RegisterTraceGuidsW(nullptr, nullptr, &kProvider, 0, nullptr, nullptr, nullptr, &handle),
+        ULONG(ERROR_INVALID_PARAMETER));
+    EXPECT_EQ(
+        RegisterTraceGuidsW(Control, &state, &kProvider, 1, nullptr, nullptr, nullptr, &handle),
+        ULONG(ERROR_INVALID_PARAMETER));
     WNODE_HEADER stale = {};
     stale.HistoricalContext = 12345;
     EXPECT_EQ(GetTraceLoggerHandle(&stale), TRACEHANDLE(ULONG_PTR(INVALID_HANDLE_VALUE)));
@@ -89,8 +90,7 @@ TEST_F(EventTracing, RefusesBadArgumentsAndForgetsProvidersOfEndedProcesses)
 
     PKPROCESS provider = Start("provider", [&state] {
         TRACEHANDLE own;
-        return RegisterTraceGuidsW(Control, &state, &kProvider, 0, nullptr, nullptr, nullptr,
-                                   &own);
+        return RegisterTraceGuidsW(Control, &state, &kProvider, 0, nullptr, nullptr, nullptr, &own);
     });
     EXPECT_EQ(Join(provider), DWORD(ERROR_SUCCESS));
     Tracing().Enable(kProvider, 1, 0);

@@ -27,8 +27,9 @@ int main()
           "the driver is listed under HKLM\\SOFTWARE\\ASIO");
     WCHAR text[64] = {};
     DWORD size = sizeof text - sizeof(WCHAR);
-    Check(asio != nullptr && RegQueryValueExW(asio, L"CLSID", nullptr, nullptr,
-                                              reinterpret_cast<BYTE *>(text), &size) == ERROR_SUCCESS,
+    Check(asio != nullptr &&
+              RegQueryValueExW(asio, L"CLSID", nullptr, nullptr, reinterpret_cast<BYTE *>(text),
+                               &size) == ERROR_SUCCESS,
           "its CLSID value reads");
     if (asio != nullptr)
         RegCloseKey(asio);
@@ -45,7 +46,8 @@ int main()
     if (driver != nullptr) {
         char name[33] = {};
         driver->getDriverName(name);
-        printf("driver name: %s, version %ld\n", name, static_cast<long>(driver->getDriverVersion()));
+        printf("driver name: %s, version %ld\n", name,
+               static_cast<long>(driver->getDriverVersion()));
         ASIOBool ready = driver->init(GetDesktopWindow());
         printf("init: %s\n", ready == ASIOTrue ? "ASIOTrue" : "ASIOFalse");
         char message[125] = {};

@@ -25,9 +25,8 @@ ULONG Register(const char *entryPoint, WMIDPREQUEST RequestAddress, PVOID Reques
     for (ULONG i = 0; i < GuidCount; ++i)
         if (TraceGuidReg[i].Guid == nullptr)
             return ERROR_INVALID_PARAMETER;
-    ULONG error = caller.win32.Tracing().Register(caller.process.Process(), *ControlGuid,
-                                                  RequestAddress, RequestContext,
-                                                  RegistrationHandle);
+    ULONG error = caller.win32.Tracing().Register(
+        caller.process.Process(), *ControlGuid, RequestAddress, RequestContext, RegistrationHandle);
     // Each event class gets a handle of its own, for instance events.
     for (ULONG i = 0; error == ERROR_SUCCESS && i < GuidCount; ++i)
         TraceGuidReg[i].RegHandle = reinterpret_cast<HANDLE>((*RegistrationHandle << 8) + i + 1);
@@ -76,8 +75,8 @@ TRACEHANDLE WINAPI GetTraceLoggerHandle(PVOID Buffer)
     Caller caller = CallerOf("GetTraceLoggerHandle");
     UCHAR level;
     ULONG flags;
-    TRACEHANDLE logger = Buffer != nullptr ? static_cast<PWNODE_HEADER>(Buffer)->HistoricalContext
-                                           : 0;
+    TRACEHANDLE logger =
+        Buffer != nullptr ? static_cast<PWNODE_HEADER>(Buffer)->HistoricalContext : 0;
     if (!caller.win32.Tracing().SessionOf(logger, &level, &flags)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return TRACEHANDLE(ULONG_PTR(INVALID_HANDLE_VALUE));

@@ -14,8 +14,9 @@ namespace {
 
 const char *const kDays[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
                              "Thursday", "Friday", "Saturday"};
-const char *const kMonths[] = {"January", "February", "March",     "April",   "May",      "June",
-                               "July",    "August",   "September", "October", "November", "December"};
+const char *const kMonths[] = {"January",   "February", "March",    "April",
+                               "May",       "June",     "July",     "August",
+                               "September", "October",  "November", "December"};
 
 bool LeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
@@ -125,8 +126,7 @@ int WINAPI GetTimeFormatA(LCID Locale, DWORD dwFlags, const SYSTEMTIME *lpTime, 
         SetLastError(ERROR_INVALID_FLAGS);
         return 0;
     }
-    if (time.wHour > 23 || time.wMinute > 59 || time.wSecond > 59 ||
-        time.wMilliseconds > 999) {
+    if (time.wHour > 23 || time.wMinute > 59 || time.wSecond > 59 || time.wMilliseconds > 999) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }

@@ -21,6 +21,7 @@ const SystemExport kExports[] = {
     QUEN_SYSTEM_EXPORT(CreateFileA),
     QUEN_SYSTEM_EXPORT(CreateFileW),
     QUEN_SYSTEM_EXPORT(CreateMutexW),
+    QUEN_SYSTEM_EXPORT(CreateProcessW),
     QUEN_SYSTEM_EXPORT(CreateThread),
     QUEN_SYSTEM_EXPORT(DeviceIoControl),
     QUEN_SYSTEM_EXPORT(DisableThreadLibraryCalls),

@@ -5,6 +5,7 @@
 #include "user_threads.h"
 
 #include "kernel/object_manager.h"
+#include "kernel/wide_string.h"
 
 #include <winbase.h>
 
@@ -133,6 +134,48 @@ DWORD WINAPI GetThreadId(HANDLE Thread)
     if (!thread.ReferenceOrSetError(Thread, THREAD_QUERY_LIMITED_INFORMATION, *PsThreadType))
         return 0;
     return thread.As<_KTHREAD>()->id;
+}
+
+BOOL WINAPI CreateProcessW(LPCWSTR lpApplicationName, LPWSTR lpCommandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL, DWORD dwCreationFlags, LPVOID, LPCWSTR,
+                           LPSTARTUPINFOW lpStartupInfo, LPPROCESS_INFORMATION lpProcessInformation)
+{
+    Caller caller = CallerOf("CreateProcessW");
+    if (lpApplicationName == nullptr || lpStartupInfo == nullptr ||
+        lpProcessInformation == nullptr) {
+        // Programs are found by their full path only: a path taken from the command line is
+        // not emulated.
+        if (lpApplicationName == nullptr && lpCommandLine != nullptr)
+            caller.machine.Checks().Report(host::VerifierCheck::Unimplemented,
+                                           "CreateProcessW without an application name");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (dwCreationFlags & CREATE_SUSPENDED) {
+        caller.machine.Checks().Report(host::VerifierCheck::Unimplemented,
+                                       "CreateProcessW with CREATE_SUSPENDED");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::u16string path = host::ToU16(lpApplicationName);
+    std::optional<std::function<DWORD()>> program = caller.win32.ProgramAt(path);
+    if (!program) {
+        SetLastError(ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    std::u16string file = path.substr(path.find_last_of(u"\\/") + 1);
+    PKTHREAD thread = nullptr;
+    PKPROCESS process =
+        caller.win32.StartProcess(host::ToUtf8(file), path, std::move(*program), false, &thread);
+    lpProcessInformation->hProcess =
+        caller.process.Process()->handles.Insert(process, PROCESS_ALL_ACCESS);
+    lpProcessInformation->hThread =
+        caller.process.Process()->handles.Insert(thread, THREAD_ALL_ACCESS);
+    lpProcessInformation->dwProcessId = DWORD(process->id);
+    lpProcessInformation->dwThreadId = DWORD(thread->id);
+    ObfDereferenceObject(thread);
+    ObfDereferenceObject(process);
+    return TRUE;
 }
 
 HANDLE WINAPI GetCurrentProcess(void) { return NtCurrentProcess(); }

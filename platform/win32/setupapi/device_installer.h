@@ -43,7 +43,7 @@ struct InstallOutcome {
     // For each offered driver, its rank when DIF_SELECTBESTCOMPATDRV was done (none if it does
     // not match the device).
     std::vector<std::optional<DWORD>> ranks;
-    std::optional<size_t> selected; // the installed driver, an index into the offered ones
+    std::optional<size_t> selected;    // the installed driver, an index into the offered ones
     std::vector<DI_FUNCTION> requests; // the requests sent, in order
 };
 

@@ -22,8 +22,7 @@ struct DriverNode {
 
 // Fills an SP_DRVINFO_DATA (version 1 or 2, by its cbSize) for the node at `index` of a list of
 // `type`.
-void DescribeDriver(const DriverNode &node, DWORD type, size_t index,
-                    PSP_DRVINFO_DATA_A data);
+void DescribeDriver(const DriverNode &node, DWORD type, size_t index, PSP_DRVINFO_DATA_A data);
 // The node an SP_DRVINFO_DATA names in the list of its type: by its Reserved index, or when that
 // is 0 by its description, manufacturer and provider, as SetupAPI looks drivers up. Null if none.
 DriverNode *FindDriver(std::vector<DriverNode> &list, const SP_DRVINFO_DATA_A &data);
