@@ -34,6 +34,9 @@ STDMETHODIMP_(void) CAdapterUsbAudio::OutputReady()
     // engine's next notification, a second output-ready before it would merge with this one and
     // a half would be lost, and the host could already be writing the half again.
     NotifyStream(FALSE);
+    const LONG total = RenderQueuedTotal;
+    AsioHalfBytes = ULONG(total) - ULONG(AsioReadyTotal);
+    AsioReadyTotal = total;
     LastReadyCounter = KeQueryPerformanceCounter(nullptr).QuadPart;
     KeReleaseInStackQueuedSpinLock(&lockHandle);
 }

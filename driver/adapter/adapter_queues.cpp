@@ -41,6 +41,7 @@ STDMETHODIMP_(void) CAdapterUsbAudio::QueueRenderBuffer(PUCHAR Start, ULONG Leng
     }
     ADAPTER_STREAM &render = Streams[ADAPTER_RENDER];
     InterlockedExchangeAdd(&RenderQueuedBytes, LONG(entry->Remaining));
+    InterlockedExchangeAdd(&RenderQueuedTotal, LONG(entry->Remaining));
     ExInterlockedInsertTailList(&render.Queue, &entry->Link, &render.QueueLock);
 }
 

@@ -210,6 +210,16 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
         if (transfer->Size == 0) {
             return FALSE;
         }
+        const ULONG step = ClientBytesFor(FALSE, transfer->Size);
+        if (IsAsioMode(FALSE) && !AsioRenderFlowing &&
+            ULONG(RenderQueuedBytes) < 2 * (AsioHalfBytes > step ? AsioHalfBytes : step)) {
+            // Transfers start with two halves and two transfers queued: what goes beyond the
+            // first half and transfer covers the time the host takes for its next half, so
+            // the bus stream does not stop again at once.
+            transfer->Size = 0;
+            PauseAsioRender();
+            return FALSE;
+        }
     } else if (!running && transfer->Filled == 0 && IsRenderQueueEmpty()) {
         transfer->Size = 0;
         return FALSE;
@@ -259,11 +269,7 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
     }
     if (need != 0 && running) {
         if (IsAsioMode(FALSE)) {
-            // The ASIO side is late: transfers pause until it reports its next half.
-            KeClearEvent(&render.RunEvent);
-            if (KeReadStateEvent(&Streams[ADAPTER_CAPTURE].RunEvent) == 0 && miniport != nullptr) {
-                miniport->BufferToggle();
-            }
+            PauseAsioRender(); // the ASIO side is late
             return FALSE;
         }
         // The queue ran dry: silence completes the transfer, and the play position moves on by
@@ -292,7 +298,20 @@ BOOLEAN CAdapterUsbAudio::SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken)
         return FALSE;
     }
     *Taken = nullptr;
+    AsioRenderFlowing = TRUE;
     return TRUE;
+}
+
+void CAdapterUsbAudio::PauseAsioRender()
+{
+    AsioRenderFlowing = FALSE;
+    KeClearEvent(&Streams[ADAPTER_RENDER].RunEvent);
+    // A host that runs on render's own signals is asked for the next half; in duplex capture's
+    // signals ask for it.
+    PMINIPORTUSBAUDIONOTIFY miniport = Miniport;
+    if (KeReadStateEvent(&Streams[ADAPTER_CAPTURE].RunEvent) == 0 && miniport != nullptr) {
+        miniport->BufferToggle();
+    }
 }
 
 ULONG CAdapterUsbAudio::SizeRenderTransfer(ADAPTER_TRANSFER *Transfer)
@@ -410,10 +429,7 @@ void CAdapterUsbAudio::RecoverRender()
             miniport->ClearBuffer(FALSE);
         }
         FlushRenderQueueLocked();
-        KeClearEvent(&render.RunEvent);
-        if (KeReadStateEvent(&Streams[ADAPTER_CAPTURE].RunEvent) == 0 && miniport != nullptr) {
-            miniport->BufferToggle();
-        }
+        PauseAsioRender();
     }
     KeReleaseInStackQueuedSpinLock(&lockHandle);
     if (!gone) {

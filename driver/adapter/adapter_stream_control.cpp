@@ -457,15 +457,21 @@ NTSTATUS CAdapterUsbAudio::StartStreamThread(BOOLEAN Capture)
             return status;
         }
         // With a feedback endpoint the first feedback completion creates the slots; without,
-        // a few exist from the start (all of them when capture paces render).
+        // a few exist from the start. All of them exist when capture paces render, and for an
+        // ASIO host: its halves come at the pace of its own signals (of capture's, in duplex),
+        // so a start held back for the device's first feedback would stay queued as latency
+        // for the whole stream; the first transfers are sized by the nominal feedback.
         const BOOLEAN explicitFeedback = Usb.RenderInterface->FeedbackPipe != nullptr;
         ULONG slots = RenderTransferCount;
-        if (!IsImplicitMode()) {
+        if (!IsImplicitMode() && !IsAsioMode(FALSE)) {
             slots = explicitFeedback                          ? 0
                     : RenderTransferCount < kPlainRenderSlots ? RenderTransferCount
                                                               : kPlainRenderSlots;
         }
         RenderSlotCount = LONG(slots);
+        AsioRenderFlowing = FALSE;
+        AsioHalfBytes = 0;
+        AsioReadyTotal = RenderQueuedTotal;
         KeInitializeSemaphore(&stream.SlotSemaphore, LONG(slots), LONG(stream.TransfersInFlight));
         const LONG feedbackReads = explicitFeedback ? ADAPTER_FEEDBACK_READS : 0;
         KeInitializeSemaphore(&FeedbackSlotSemaphore, feedbackReads, ADAPTER_FEEDBACK_READS);

@@ -225,6 +225,8 @@ private:
     // when nothing was sent, with the transfer taken off the list (if any) in *Taken.
     BOOLEAN SubmitNextRenderTransfer(ADAPTER_TRANSFER **Taken);
     void RecoverRender();
+    // Under the render stream lock: ASIO render transfers wait for the host's next half.
+    void PauseAsioRender();
     void FinishRenderThread();
 
     // ---- Capture engine helpers (adapter_capture.cpp) -----------------------------------------
@@ -296,6 +298,13 @@ private:
     ULONG RenderTransferCount; // contexts the render thread owns: the slot limit
     volatile LONG RenderSlotCount;
     volatile LONG RenderQueuedBytes;
+    volatile LONG RenderQueuedTotal; // bytes ever queued, wrapping
+    // Under the render stream lock: an ASIO render stream has transfers going since it last
+    // started or paused; the bytes queued up to the host's latest output-ready, and the bytes
+    // its latest half queued.
+    BOOLEAN AsioRenderFlowing;
+    LONG AsioReadyTotal;
+    ULONG AsioHalfBytes;
     KSEMAPHORE FeedbackSlotSemaphore;
     volatile LONG FeedbackErrorCount;
     // Feedback reads keep failing after the recovery they caused: the nominal value is used

@@ -177,7 +177,8 @@ void FakeMiniport::ServiceRender()
         s.clientTotal = position;
     }
     if (s.asio) {
-        if (s.state == StreamState::Run && s.toggled && AsioHalfFits()) {
+        // The host answers every signal at once.
+        while (s.state == StreamState::Run && s.toggled && AsioHalfFits()) {
             WriteRender(kAsioHalfFrames * blockAlign);
             OutputReady();
         }
@@ -216,8 +217,9 @@ STDMETHODIMP_(void) FakeMiniport::NotifyStream(BOOLEAN capture)
 {
     Stream &s = stream(capture != FALSE);
     ++s.notifications;
-    // An ASIO render stream asks for the next half as soon as there is room for it.
-    if (!capture && s.asio && AsioHalfFits())
+    // An ASIO render stream asks for the next half once at most one half waits to be taken.
+    const ULONGLONG half = ULONGLONG(kAsioHalfFrames) * s.format.BlockAlign();
+    if (!capture && s.asio && AsioHalfFits() && s.clientTotal <= s.engineTotal + half)
         BufferToggle();
 }
 
