@@ -1,5 +1,6 @@
 #include "zel_asio_driver.h"
 
+#include "asio_latency.h"
 #include "asio_settings.h"
 #include "asio_trace.h"
 
@@ -272,18 +273,18 @@ ASIOError CZelAsioDriver::getChannels(LONG *numInputChannels, LONG *numOutputCha
     return ASE_OK;
 }
 
-// In sample frames, as hosts compensate with them: a buffer each way, and on output the half
-// the kernel holds ahead of the one the host fills.
+// In sample frames, as hosts compensate with them.
 ASIOError CZelAsioDriver::getLatencies(LONG *inputLatency, LONG *outputLatency)
 {
     if (m_state == kLoaded)
         return ASE_NotPresent;
-    LONG buffer = m_hostBufferSamples != 0 ? LONG(m_hostBufferSamples)
-                                           : LONG(m_bufferSizeSetting * (IsDsd() ? 8 : 1));
+    const ULONG buffer = m_hostBufferSamples != 0 ? m_hostBufferSamples
+                                                  : m_bufferSizeSetting * (IsDsd() ? 8 : 1);
+    const AsioLatencies latencies = EstimateAsioLatencies(buffer, double(m_sampleRate));
     if (inputLatency != nullptr)
-        *inputLatency = buffer;
+        *inputLatency = latencies.input;
     if (outputLatency != nullptr)
-        *outputLatency = 2 * buffer;
+        *outputLatency = latencies.output;
     return ASE_OK;
 }
 
