@@ -278,8 +278,8 @@ ASIOError CZelAsioDriver::getLatencies(LONG *inputLatency, LONG *outputLatency)
 {
     if (m_state == kLoaded)
         return ASE_NotPresent;
-    const ULONG buffer = m_hostBufferSamples != 0 ? m_hostBufferSamples
-                                                  : m_bufferSizeSetting * (IsDsd() ? 8 : 1);
+    const ULONG buffer =
+        m_hostBufferSamples != 0 ? m_hostBufferSamples : m_bufferSizeSetting * (IsDsd() ? 8 : 1);
     const AsioLatencies latencies = EstimateAsioLatencies(buffer, double(m_sampleRate));
     if (inputLatency != nullptr)
         *inputLatency = latencies.input;

@@ -44,9 +44,41 @@ DWORD WINAPI CZelAsioDriver::SettingsWatcherThread(LPVOID context)
 void CZelAsioDriver::WatchSettings()
 {
     SetEvent(m_listeningEvent);
-    HANDLE handles[2] = {m_watcherExit, m_changeEvent};
-    while (WaitForMultipleObjects(2, handles, FALSE, INFINITE) == WAIT_OBJECT_0 + 1)
+    // The panel's change signal wakes one of the drivers that wait for it, so each also watches
+    // the key itself: every process that has the driver loaded sees a change. A wake-up that
+    // finds nothing different does nothing.
+    HKEY key = nullptr;
+    HANDLE keyChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (keyChanged == nullptr ||
+        RegOpenKeyExW(HKEY_CURRENT_USER, kSettingsKey, 0, KEY_NOTIFY | KEY_WOW64_64KEY, &key) !=
+            ERROR_SUCCESS) {
+        key = nullptr;
+    } else if (RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, keyChanged, TRUE) !=
+               ERROR_SUCCESS) {
+        RegCloseKey(key);
+        key = nullptr;
+    }
+    if (key == nullptr)
+        AsioTrace("the settings key cannot be watched; the panel's signal only");
+    HANDLE handles[3] = {m_watcherExit, m_changeEvent, keyChanged};
+    for (;;) {
+        const DWORD wait = WaitForMultipleObjects(key != nullptr ? 3 : 2, handles, FALSE, INFINITE);
+        if (wait != WAIT_OBJECT_0 + 1 && wait != WAIT_OBJECT_0 + 2)
+            break;
+        // Armed again before the settings are read, so that a write racing with them is seen.
+        if (wait == WAIT_OBJECT_0 + 2 &&
+            RegNotifyChangeKeyValue(key, FALSE, REG_NOTIFY_CHANGE_LAST_SET, keyChanged, TRUE) !=
+                ERROR_SUCCESS) {
+            AsioTrace("the settings key watch ended; the panel's signal only");
+            RegCloseKey(key);
+            key = nullptr;
+        }
         OnSettingsChanged();
+    }
+    if (key != nullptr)
+        RegCloseKey(key);
+    if (keyChanged != nullptr)
+        CloseHandle(keyChanged);
     ResetEvent(m_listeningEvent);
 }
 

@@ -219,6 +219,39 @@ INSTANTIATE_TEST_SUITE_P(BufferSizeAndRate, AsioSettingsChange,
                          ::testing::Values(SettingCase{L"buffer_size", 1024},
                                            SettingCase{L"sampling_rate", 96000}));
 
+// Two hosts have the driver loaded when the panel changes the buffer size: both adopt it.
+TEST_F(AsioStreaming, EveryLoadedDriverSeesAPanelChange)
+{
+    static HANDLE ready, changed;
+    ready = CreateEventW(nullptr, TRUE, FALSE, L"quen.test.ready");
+    changed = CreateEventW(nullptr, TRUE, FALSE, L"quen.test.changed");
+    PKPROCESS other = Start("second host", [] {
+        CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+        LONG minimum = 0, maximum = 0, preferred = 0, granularity = 0;
+        {
+            AsioHost host;
+            if (host.Load() != S_OK || host->init(nullptr) != ASIOTrue)
+                return DWORD(1);
+            SetEvent(OpenEventW(EVENT_MODIFY_STATE, FALSE, L"quen.test.ready"));
+            WaitForSingleObject(OpenEventW(SYNCHRONIZE, FALSE, L"quen.test.changed"), INFINITE);
+            host->getBufferSize(&minimum, &maximum, &preferred, &granularity);
+        }
+        CoUninitialize();
+        return DWORD(preferred);
+    });
+    AsioHost &host = Host();
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(ready, 5000));
+    PanelWrites(L"buffer_size", 512);
+    sim::SleepMs(100);
+    SetEvent(changed);
+    EXPECT_EQ(512u, Join(other));
+    LONG minimum = 0, maximum = 0, preferred = 0, granularity = 0;
+    ASSERT_EQ(ASE_OK, host->getBufferSize(&minimum, &maximum, &preferred, &granularity));
+    EXPECT_EQ(512, preferred);
+    CloseHandle(ready);
+    CloseHandle(changed);
+}
+
 // The device goes away mid-stream: the host is asked for a reset, once, and its stop, dispose
 // and release come back.
 TEST_F(AsioStreaming, DeviceRemovalAsksForAResetAndNothingHangs)
