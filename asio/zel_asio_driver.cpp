@@ -405,17 +405,28 @@ ASIOError CZelAsioDriver::setSampleRate(ASIOSampleRate sampleRate)
     if (accepted != ASE_OK || rate == m_sampleRate)
         return accepted;
     if (m_state == kRunning && GetCurrentThreadId() == m_switchThreadId) {
-        // From inside a callback the stream cannot be stopped here: the host re-creates it.
+        // From inside a callback the stream cannot be stopped here: the host re-creates it,
+        // asked once (the watcher finds the request made).
         CAsioSettings::Write(kSettingSamplingRate, &rate, sizeof rate);
         m_pendingRate = rate;
-        RequestReset();
+        if (InterlockedExchange(&m_resetLatched, 1) == 0)
+            RequestReset();
         return ASE_OK;
     }
     if (m_state == kPrepared || m_state == kRunning)
         return RestartAtRate(rate);
+    StoreRate(rate);
+    return ASE_OK;
+}
+
+// With the driver mutex held, so that the settings watcher, waking on this write, finds the
+// store and the rate in use agree.
+void CZelAsioDriver::StoreRate(ULONG rate)
+{
+    Lock();
     CAsioSettings::Write(kSettingSamplingRate, &rate, sizeof rate);
     m_sampleRate = rate;
-    return ASE_OK;
+    Unlock();
 }
 
 ASIOError CZelAsioDriver::future(LONG selector, void *opt)

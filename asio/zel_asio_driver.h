@@ -95,6 +95,8 @@ private:
     bool ApplyRate(CKsAudPin *pin, ULONG rate);
     void UndoBuffers();
     ASIOError RestartAtRate(ULONG rate);
+    // The rate in use and in the settings store.
+    void StoreRate(ULONG rate);
     bool SendDsdMode();
 
     // The buffer-switch thread.

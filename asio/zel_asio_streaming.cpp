@@ -402,8 +402,7 @@ ASIOError CZelAsioDriver::RestartAtRate(ULONG rate)
         result = ASE_NoClock;
     }
     if (result == ASE_OK) {
-        CAsioSettings::Write(kSettingSamplingRate, &rate, sizeof rate);
-        m_sampleRate = rate;
+        StoreRate(rate);
         m_timeRecord.timeInfo.sampleRate = rate;
         m_timeRecord.timeInfo.flags |= kSampleRateChanged;
     }
