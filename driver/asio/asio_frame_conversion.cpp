@@ -94,18 +94,23 @@ inline __m128i PackThree(__m128i Lanes)
     return _mm_or_si128(low, high);
 }
 
-// Four lanes as contiguous samples of Bytes each. A 3-byte store writes 14 bytes: the caller
-// keeps one sample beyond the four, which the next store or the scalar tail rewrites.
+// Four lanes as twelve contiguous bytes of 3-byte samples, then four zero bytes.
+inline __m128i PackTwelve(__m128i Lanes)
+{
+    const __m128i packed = PackThree(Lanes);
+    const __m128i high = _mm_andnot_si128(_mm_set_epi32(0, 0, -1, -1), packed);
+    return _mm_or_si128(_mm_move_epi64(packed), _mm_srli_si128(high, 2));
+}
+
+// Four lanes as contiguous samples of Bytes each. A 3-byte store writes 16 bytes: the caller
+// keeps two samples beyond the four, which the next store or the scalar tail rewrites.
 template <ULONG Bytes>
 inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
 {
     if constexpr (Bytes == 2) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), Top16(Lanes));
     } else if constexpr (Bytes == 3) {
-        const __m128i packed = PackThree(Lanes);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), packed);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples + 6),
-                         _mm_unpackhi_epi64(packed, packed));
+        Store(Samples, PackTwelve(Lanes));
     } else {
         Store(Samples, Lanes);
     }
@@ -116,9 +121,7 @@ template <ULONG Bytes>
 inline void StoreLanesExactly(PUCHAR Samples, __m128i Lanes)
 {
     if constexpr (Bytes == 3) {
-        const __m128i packed = PackThree(Lanes);
-        const __m128i bytes =
-            _mm_or_si128(_mm_move_epi64(packed), _mm_slli_si128(_mm_srli_si128(packed, 8), 6));
+        const __m128i bytes = PackTwelve(Lanes);
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), bytes);
         const LONG last = _mm_cvtsi128_si32(_mm_srli_si128(bytes, 8));
         RtlCopyMemory(Samples + 8, &last, sizeof last);
@@ -128,7 +131,7 @@ inline void StoreLanesExactly(PUCHAR Samples, __m128i Lanes)
 }
 
 // Four stereo frames of device samples from the lanes of both channels. A 3-byte device
-// writes 26 bytes: the caller keeps a frame beyond the four.
+// writes 28 bytes: the caller keeps a frame beyond the four.
 template <ULONG DeviceBytes>
 inline void StoreStereo(PUCHAR Frames, __m128i Left, __m128i Right)
 {
@@ -169,26 +172,23 @@ inline void InterleaveEight16(PUCHAR Frames, const UCHAR *Left, const UCHAR *Rig
     Store(Frames + 16, _mm_unpackhi_epi16(l, r));
 }
 
+// Each 32-bit lane of a register of frames holds a left and a right sample: a multiply-add
+// with 1 or 0x10000 sign-extends one of them to the whole lane, and a saturating pack, which
+// keeps such values unchanged, joins two registers' lanes.
 inline void DeinterleaveEight16(PUCHAR Left, PUCHAR Right, const UCHAR *Frames)
 {
-    // Each register: L R L R L R L R to L L L L R R R R.
-    const __m128i a = _mm_shuffle_epi32(
-        _mm_shufflehi_epi16(_mm_shufflelo_epi16(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0)),
-                            _MM_SHUFFLE(3, 1, 2, 0)),
-        _MM_SHUFFLE(3, 1, 2, 0));
-    const __m128i b = _mm_shuffle_epi32(
-        _mm_shufflehi_epi16(_mm_shufflelo_epi16(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0)),
-                            _MM_SHUFFLE(3, 1, 2, 0)),
-        _MM_SHUFFLE(3, 1, 2, 0));
-    Store(Left, _mm_unpacklo_epi64(a, b));
-    Store(Right, _mm_unpackhi_epi64(a, b));
+    const __m128i first = Load(Frames), second = Load(Frames + 16);
+    const __m128i left = _mm_set1_epi32(1), right = _mm_set1_epi32(0x10000);
+    Store(Left, _mm_packs_epi32(_mm_madd_epi16(first, left), _mm_madd_epi16(second, left)));
+    Store(Right, _mm_packs_epi32(_mm_madd_epi16(first, right), _mm_madd_epi16(second, right)));
 }
 
-// Samples a loop may take beyond its step: a 3-byte side reads or writes into one more.
+// Samples a loop may take beyond its step: a 3-byte ASIO side writes into two more (the
+// stereo loops) or reads into one more, a 3-byte device side into one more frame.
 template <ULONG AsioBytes, ULONG DeviceBytes>
 constexpr ULONG Slack()
 {
-    return AsioBytes == 3 || DeviceBytes == 3 ? 1 : 0;
+    return AsioBytes == 3 ? 2 : DeviceBytes == 3 ? 1 : 0;
 }
 
 // Frames per SIMD step: eight 16-bit frames, or four frames otherwise.
