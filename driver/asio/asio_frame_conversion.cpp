@@ -50,6 +50,17 @@ inline void Store(PUCHAR Address, __m128i Value)
     _mm_storeu_si128(reinterpret_cast<__m128i *>(Address), Value);
 }
 
+// The top 24 bits of the even and of the odd 32-bit lanes.
+inline __m128i EvenTop24() { return _mm_set_epi32(0, -256, 0, -256); }
+inline __m128i OddTop24() { return _mm_set_epi32(-256, 0, -256, 0); }
+
+// Two 8-byte loads into the halves of a register.
+inline __m128i LoadHalves(const UCHAR *Low, const UCHAR *High)
+{
+    const __m128d low = _mm_castsi128_pd(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(Low)));
+    return _mm_castpd_si128(_mm_loadh_pd(low, reinterpret_cast<const double *>(High)));
+}
+
 // The SIMD loops hold four samples of a channel as four 32-bit lanes, each sample at the top of
 // its lane with zero bytes below: the placement rule then is a shift or a pack.
 
@@ -72,12 +83,9 @@ inline __m128i LoadLanes(const UCHAR *Samples)
     } else if constexpr (Bytes == 3) {
         // Samples 0 and 1 in the low 64 bits, 2 and 3 in the high: each pair's first sample
         // to the top of the low lane, its second to the top of the high lane.
-        const __m128i x =
-            _mm_unpacklo_epi64(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples)),
-                               _mm_loadl_epi64(reinterpret_cast<const __m128i *>(Samples + 6)));
-        const __m128i first = _mm_and_si128(_mm_slli_epi64(x, 8), _mm_set_epi32(0, -256, 0, -256));
-        const __m128i second =
-            _mm_and_si128(_mm_slli_epi64(x, 16), _mm_set_epi32(-256, 0, -256, 0));
+        const __m128i x = LoadHalves(Samples, Samples + 6);
+        const __m128i first = _mm_and_si128(_mm_slli_epi64(x, 8), EvenTop24());
+        const __m128i second = _mm_and_si128(_mm_slli_epi64(x, 16), OddTop24());
         return _mm_or_si128(first, second);
     } else {
         return Load(Samples);
@@ -102,15 +110,19 @@ inline __m128i PackTwelve(__m128i Lanes)
     return _mm_or_si128(_mm_move_epi64(packed), _mm_srli_si128(high, 2));
 }
 
-// Four lanes as contiguous samples of Bytes each. A 3-byte store writes 16 bytes: the caller
-// keeps two samples beyond the four, which the next store or the scalar tail rewrites.
+// Four lanes as contiguous samples of Bytes each. A 3-byte store writes 14 bytes: the caller
+// keeps one sample beyond the four, which the next store or the scalar tail rewrites. (Two
+// 8-byte stores cost fewer shifts than packing the twelve bytes into one 16-byte store, and
+// shifts, not stores, bound these loops.)
 template <ULONG Bytes>
 inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
 {
     if constexpr (Bytes == 2) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), Top16(Lanes));
     } else if constexpr (Bytes == 3) {
-        Store(Samples, PackTwelve(Lanes));
+        const __m128i packed = PackThree(Lanes);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), packed);
+        _mm_storeh_pd(reinterpret_cast<double *>(Samples + 6), _mm_castsi128_pd(packed));
     } else {
         Store(Samples, Lanes);
     }
@@ -131,21 +143,33 @@ inline void StoreLanesExactly(PUCHAR Samples, __m128i Lanes)
 }
 
 // Four stereo frames of device samples from the lanes of both channels. A 3-byte device
-// writes 28 bytes: the caller keeps a frame beyond the four.
+// writes 26 bytes: the caller keeps a frame beyond the four. A 3-byte frame is built in a
+// 64-bit half by two shifts, frames 0 and 2 in one register and 1 and 3 in another, and goes
+// out in an 8-byte store that the next frame's store partly overwrites.
 template <ULONG DeviceBytes>
 inline void StoreStereo(PUCHAR Frames, __m128i Left, __m128i Right)
 {
     if constexpr (DeviceBytes == 2) {
         const __m128i top = _mm_set1_epi32(int(0xFFFF0000u));
         Store(Frames, _mm_or_si128(_mm_srli_epi32(Left, 16), _mm_and_si128(Right, top)));
+    } else if constexpr (DeviceBytes == 3) {
+        const __m128i even = _mm_or_si128(_mm_srli_epi64(_mm_and_si128(Left, EvenTop24()), 8),
+                                          _mm_slli_epi64(_mm_and_si128(Right, EvenTop24()), 16));
+        const __m128i odd = _mm_or_si128(_mm_srli_epi64(Left, 40),
+                                         _mm_srli_epi64(_mm_and_si128(Right, OddTop24()), 16));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Frames), even);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(Frames + 6), odd);
+        _mm_storeh_pd(reinterpret_cast<double *>(Frames + 12), _mm_castsi128_pd(even));
+        _mm_storeh_pd(reinterpret_cast<double *>(Frames + 18), _mm_castsi128_pd(odd));
     } else {
-        StoreLanes<DeviceBytes>(Frames, _mm_unpacklo_epi32(Left, Right));
-        StoreLanes<DeviceBytes>(Frames + 4 * DeviceBytes, _mm_unpackhi_epi32(Left, Right));
+        Store(Frames, _mm_unpacklo_epi32(Left, Right));
+        Store(Frames + 16, _mm_unpackhi_epi32(Left, Right));
     }
 }
 
 // Four stereo frames of device samples as the lanes of both channels. A 3-byte device reads
-// 26 bytes: the caller keeps a frame beyond the four.
+// 26 bytes: the caller keeps a frame beyond the four. Frames 0 and 2 are read into the halves
+// of one register and 1 and 3 into another; shifts within the halves place their samples.
 template <ULONG DeviceBytes>
 inline void LoadStereo(const UCHAR *Frames, __m128i &Left, __m128i &Right)
 {
@@ -153,11 +177,16 @@ inline void LoadStereo(const UCHAR *Frames, __m128i &Left, __m128i &Right)
         const __m128i x = Load(Frames);
         Left = _mm_slli_epi32(x, 16);
         Right = _mm_and_si128(x, _mm_set1_epi32(int(0xFFFF0000u)));
+    } else if constexpr (DeviceBytes == 3) {
+        const __m128i even = LoadHalves(Frames, Frames + 12);
+        const __m128i odd = LoadHalves(Frames + 6, Frames + 18);
+        Left = _mm_or_si128(_mm_and_si128(_mm_slli_epi64(even, 8), EvenTop24()),
+                            _mm_slli_epi64(odd, 40));
+        Right = _mm_or_si128(_mm_and_si128(_mm_srli_epi64(even, 16), EvenTop24()),
+                             _mm_and_si128(_mm_slli_epi64(odd, 16), OddTop24()));
     } else {
-        const __m128i a =
-            _mm_shuffle_epi32(LoadLanes<DeviceBytes>(Frames), _MM_SHUFFLE(3, 1, 2, 0));
-        const __m128i b = _mm_shuffle_epi32(LoadLanes<DeviceBytes>(Frames + 4 * DeviceBytes),
-                                            _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128i a = _mm_shuffle_epi32(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0));
+        const __m128i b = _mm_shuffle_epi32(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0));
         Left = _mm_unpacklo_epi64(a, b);
         Right = _mm_unpackhi_epi64(a, b);
     }
@@ -183,12 +212,11 @@ inline void DeinterleaveEight16(PUCHAR Left, PUCHAR Right, const UCHAR *Frames)
     Store(Right, _mm_packs_epi32(_mm_madd_epi16(first, right), _mm_madd_epi16(second, right)));
 }
 
-// Samples a loop may take beyond its step: a 3-byte ASIO side writes into two more (the
-// stereo loops) or reads into one more, a 3-byte device side into one more frame.
+// Samples a loop may take beyond its step: a 3-byte side reads or writes into one more.
 template <ULONG AsioBytes, ULONG DeviceBytes>
 constexpr ULONG Slack()
 {
-    return AsioBytes == 3 ? 2 : DeviceBytes == 3 ? 1 : 0;
+    return AsioBytes == 3 || DeviceBytes == 3 ? 1 : 0;
 }
 
 // Frames per SIMD step: eight 16-bit frames, or four frames otherwise.
