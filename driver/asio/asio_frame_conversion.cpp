@@ -61,6 +61,25 @@ inline __m128i LoadHalves(const UCHAR *Low, const UCHAR *High)
     return _mm_castpd_si128(_mm_loadh_pd(low, reinterpret_cast<const double *>(High)));
 }
 
+// The halves of a register into two 8-byte stores, the low half first.
+inline void StoreHalves(PUCHAR Low, PUCHAR High, __m128i Value)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(Low), Value);
+    _mm_storeh_pd(reinterpret_cast<double *>(High), _mm_castsi128_pd(Value));
+}
+
+// Pairs of 3-byte samples in the low six bytes of each 64-bit half of two registers, A holding
+// a0 a1 and B b0 b1, become a0 b0 in A and a1 b1 in B: one shift a register. Going from channel
+// pairs to frames and from frames to channel pairs is the same exchange.
+inline void ExchangePairs24(__m128i &A, __m128i &B)
+{
+    const __m128i first = _mm_set_epi32(0, 0xFFFFFF, 0, 0xFFFFFF);
+    const __m128i second = _mm_set_epi32(0xFFFF, int(0xFF000000u), 0xFFFF, int(0xFF000000u));
+    const __m128i a = A, b = B;
+    A = _mm_or_si128(_mm_and_si128(a, first), _mm_and_si128(_mm_slli_epi64(b, 24), second));
+    B = _mm_or_si128(_mm_and_si128(_mm_srli_epi64(a, 24), first), _mm_and_si128(b, second));
+}
+
 // The SIMD loops hold four samples of a channel as four 32-bit lanes, each sample at the top of
 // its lane with zero bytes below: the placement rule then is a shift or a pack.
 
@@ -120,9 +139,7 @@ inline void StoreLanes(PUCHAR Samples, __m128i Lanes)
     if constexpr (Bytes == 2) {
         _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), Top16(Lanes));
     } else if constexpr (Bytes == 3) {
-        const __m128i packed = PackThree(Lanes);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(Samples), packed);
-        _mm_storeh_pd(reinterpret_cast<double *>(Samples + 6), _mm_castsi128_pd(packed));
+        StoreHalves(Samples, Samples + 6, PackThree(Lanes));
     } else {
         Store(Samples, Lanes);
     }
@@ -142,6 +159,17 @@ inline void StoreLanesExactly(PUCHAR Samples, __m128i Lanes)
     }
 }
 
+// Four stereo 3-byte frames, 0 and 2 in the low six bytes of Even's halves, 1 and 3 in Odd's.
+// Each 8-byte store's last two bytes are garbage that the next store overwrites, so the order
+// is the frames' order; 26 bytes are written.
+inline void StoreThreeByteFrames(PUCHAR Frames, __m128i Even, __m128i Odd)
+{
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(Frames), Even);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(Frames + 6), Odd);
+    _mm_storeh_pd(reinterpret_cast<double *>(Frames + 12), _mm_castsi128_pd(Even));
+    _mm_storeh_pd(reinterpret_cast<double *>(Frames + 18), _mm_castsi128_pd(Odd));
+}
+
 // Four stereo frames of device samples from the lanes of both channels. A 3-byte device
 // writes 26 bytes: the caller keeps a frame beyond the four. A 3-byte frame is built in a
 // 64-bit half by two shifts, frames 0 and 2 in one register and 1 and 3 in another, and goes
@@ -157,10 +185,7 @@ inline void StoreStereo(PUCHAR Frames, __m128i Left, __m128i Right)
                                           _mm_slli_epi64(_mm_and_si128(Right, EvenTop24()), 16));
         const __m128i odd = _mm_or_si128(_mm_srli_epi64(Left, 40),
                                          _mm_srli_epi64(_mm_and_si128(Right, OddTop24()), 16));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(Frames), even);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(Frames + 6), odd);
-        _mm_storeh_pd(reinterpret_cast<double *>(Frames + 12), _mm_castsi128_pd(even));
-        _mm_storeh_pd(reinterpret_cast<double *>(Frames + 18), _mm_castsi128_pd(odd));
+        StoreThreeByteFrames(Frames, even, odd);
     } else {
         Store(Frames, _mm_unpacklo_epi32(Left, Right));
         Store(Frames + 16, _mm_unpackhi_epi32(Left, Right));
@@ -201,6 +226,22 @@ inline void InterleaveEight16(PUCHAR Frames, const UCHAR *Left, const UCHAR *Rig
     Store(Frames + 16, _mm_unpackhi_epi16(l, r));
 }
 
+// 24-bit samples on both sides go four frames at a time as pairs of samples, never as lanes.
+inline void InterleaveFour24(PUCHAR Frames, const UCHAR *Left, const UCHAR *Right)
+{
+    __m128i even = LoadHalves(Left, Left + 6), odd = LoadHalves(Right, Right + 6);
+    ExchangePairs24(even, odd);
+    StoreThreeByteFrames(Frames, even, odd);
+}
+
+inline void DeinterleaveFour24(PUCHAR Left, PUCHAR Right, const UCHAR *Frames)
+{
+    __m128i left = LoadHalves(Frames, Frames + 12), right = LoadHalves(Frames + 6, Frames + 18);
+    ExchangePairs24(left, right);
+    StoreHalves(Left, Left + 6, left);
+    StoreHalves(Right, Right + 6, right);
+}
+
 // Each 32-bit lane of a register of frames holds a left and a right sample: a multiply-add
 // with 1 or 0x10000 sign-extends one of them to the whole lane, and a saturating pack, which
 // keeps such values unchanged, joins two registers' lanes.
@@ -232,6 +273,8 @@ inline void StereoStep(Device Frames, Asio Left, Asio Right)
 {
     if constexpr (Capture && Step<AsioBytes, DeviceBytes>() == 8) {
         DeinterleaveEight16(Left, Right, Frames);
+    } else if constexpr (Capture && AsioBytes == 3 && DeviceBytes == 3) {
+        DeinterleaveFour24(Left, Right, Frames);
     } else if constexpr (Capture) {
         __m128i l, r;
         LoadStereo<DeviceBytes>(Frames, l, r);
@@ -239,6 +282,8 @@ inline void StereoStep(Device Frames, Asio Left, Asio Right)
         StoreLanes<AsioBytes>(Right, r);
     } else if constexpr (Step<AsioBytes, DeviceBytes>() == 8) {
         InterleaveEight16(Frames, Left, Right);
+    } else if constexpr (AsioBytes == 3 && DeviceBytes == 3) {
+        InterleaveFour24(Frames, Left, Right);
     } else {
         StoreStereo<DeviceBytes>(Frames, LoadLanes<AsioBytes>(Left), LoadLanes<AsioBytes>(Right));
     }
