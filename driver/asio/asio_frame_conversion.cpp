@@ -319,21 +319,61 @@ inline void Transpose4(__m128i *Rows)
     Rows[3] = _mm_unpackhi_epi64(high01, high23);
 }
 
-// Render or capture of a multiple of four channels, four frames a step: each group of four
-// channels is transposed between four samples of each channel and four frames of the group.
-// Device frames are written exactly, since a group's frames are not written in frame order.
-// Returns the frames done.
+// A group of four channels of 16-bit samples on both sides over eight frames: two levels of
+// unpacks between a register of each channel and two frames of the group in each register.
+// Device frames are written exactly (8 bytes a frame).
+inline void InterleaveGroup16(PUCHAR Group, SIZE_T Frame, const UCHAR *const *Channels,
+                              SIZE_T Offset)
+{
+    const __m128i c0 = Load(Channels[0] + Offset), c1 = Load(Channels[1] + Offset);
+    const __m128i c2 = Load(Channels[2] + Offset), c3 = Load(Channels[3] + Offset);
+    const __m128i low01 = _mm_unpacklo_epi16(c0, c1), high01 = _mm_unpackhi_epi16(c0, c1);
+    const __m128i low23 = _mm_unpacklo_epi16(c2, c3), high23 = _mm_unpackhi_epi16(c2, c3);
+    StoreHalves(Group, Group + Frame, _mm_unpacklo_epi32(low01, low23));
+    StoreHalves(Group + 2 * Frame, Group + 3 * Frame, _mm_unpackhi_epi32(low01, low23));
+    StoreHalves(Group + 4 * Frame, Group + 5 * Frame, _mm_unpacklo_epi32(high01, high23));
+    StoreHalves(Group + 6 * Frame, Group + 7 * Frame, _mm_unpackhi_epi32(high01, high23));
+}
+
+// The reverse: frames 0 and 2 of each half of four are unpacked with 1 and 3, twice, which
+// leaves each register with two channels' four samples.
+inline void DeinterleaveGroup16(PUCHAR const *Channels, SIZE_T Offset, const UCHAR *Group,
+                                SIZE_T Frame)
+{
+    __m128i halves[2][2];
+    for (ULONG h = 0; h < 2; ++h, Group += 4 * Frame) {
+        const __m128i frames01 = LoadHalves(Group, Group + Frame);
+        const __m128i frames23 = LoadHalves(Group + 2 * Frame, Group + 3 * Frame);
+        const __m128i even = _mm_unpacklo_epi16(frames01, frames23);
+        const __m128i odd = _mm_unpackhi_epi16(frames01, frames23);
+        halves[h][0] = _mm_unpacklo_epi16(even, odd);
+        halves[h][1] = _mm_unpackhi_epi16(even, odd);
+    }
+    Store(Channels[0] + Offset, _mm_unpacklo_epi64(halves[0][0], halves[1][0]));
+    Store(Channels[1] + Offset, _mm_unpackhi_epi64(halves[0][0], halves[1][0]));
+    Store(Channels[2] + Offset, _mm_unpacklo_epi64(halves[0][1], halves[1][1]));
+    Store(Channels[3] + Offset, _mm_unpackhi_epi64(halves[0][1], halves[1][1]));
+}
+
+// Render or capture of a multiple of four channels, four frames a step (eight for 16-bit on
+// both sides): each group of four channels is transposed between samples of each channel and
+// frames of the group. Device frames are written exactly, since a group's frames are not
+// written in frame order. Returns the frames done.
 template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
 ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG Samples)
 {
+    constexpr ULONG step = Step<AsioBytes, DeviceBytes>();
     const SIZE_T frame = SIZE_T(ChannelCount) * DeviceBytes;
     ULONG i = 0;
-    for (; i + 4 + Slack<AsioBytes, DeviceBytes>() <= Samples; i += 4, Frames += 4 * frame) {
+    for (; i + step + Slack<AsioBytes, DeviceBytes>() <= Samples;
+         i += step, Frames += step * frame) {
         const SIZE_T offset = SIZE_T(i) * AsioBytes;
         for (ULONG k = 0; k < ChannelCount; k += 4) {
             const Device group = Frames + SIZE_T(k) * DeviceBytes;
-            __m128i rows[4];
-            if constexpr (Capture) {
+            __m128i rows[4]; // four lanes of four channels, for the other widths
+            if constexpr (Capture && step == 8) {
+                DeinterleaveGroup16(Channels + k, offset, group, frame);
+            } else if constexpr (Capture) {
                 rows[0] = LoadLanes<DeviceBytes>(group);
                 rows[1] = LoadLanes<DeviceBytes>(group + frame);
                 rows[2] = LoadLanes<DeviceBytes>(group + 2 * frame);
@@ -343,6 +383,8 @@ ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG
                 StoreLanes<AsioBytes>(Channels[k + 1] + offset, rows[1]);
                 StoreLanes<AsioBytes>(Channels[k + 2] + offset, rows[2]);
                 StoreLanes<AsioBytes>(Channels[k + 3] + offset, rows[3]);
+            } else if constexpr (step == 8) {
+                InterleaveGroup16(group, frame, Channels + k, offset);
             } else {
                 rows[0] = LoadLanes<AsioBytes>(Channels[k] + offset);
                 rows[1] = LoadLanes<AsioBytes>(Channels[k + 1] + offset);
