@@ -319,14 +319,41 @@ inline void Transpose4(__m128i *Rows)
     Rows[3] = _mm_unpackhi_epi64(high01, high23);
 }
 
-// A group of four channels of 16-bit samples on both sides over eight frames: two levels of
-// unpacks between a register of each channel and two frames of the group in each register.
-// Device frames are written exactly (8 bytes a frame).
+// Eight samples of a channel as 16-bit device samples in one register (the top 16 bits of
+// 32-bit ones), and back.
+template <ULONG AsioBytes>
+inline __m128i LoadEight16(const UCHAR *Samples)
+{
+    if constexpr (AsioBytes == 2) {
+        return Load(Samples);
+    } else {
+        return _mm_packs_epi32(_mm_srai_epi32(Load(Samples), 16),
+                               _mm_srai_epi32(Load(Samples + 16), 16));
+    }
+}
+
+template <ULONG AsioBytes>
+inline void StoreEight16(PUCHAR Samples, __m128i Values)
+{
+    if constexpr (AsioBytes == 2) {
+        Store(Samples, Values);
+    } else {
+        Store(Samples, _mm_unpacklo_epi16(_mm_setzero_si128(), Values));
+        Store(Samples + 16, _mm_unpackhi_epi16(_mm_setzero_si128(), Values));
+    }
+}
+
+// A group of four channels over eight frames of 16-bit device samples: two levels of unpacks
+// between a register of each channel and two frames of the group in each register. Device
+// frames are written exactly (8 bytes a frame).
+template <ULONG AsioBytes>
 inline void InterleaveGroup16(PUCHAR Group, SIZE_T Frame, const UCHAR *const *Channels,
                               SIZE_T Offset)
 {
-    const __m128i c0 = Load(Channels[0] + Offset), c1 = Load(Channels[1] + Offset);
-    const __m128i c2 = Load(Channels[2] + Offset), c3 = Load(Channels[3] + Offset);
+    const __m128i c0 = LoadEight16<AsioBytes>(Channels[0] + Offset);
+    const __m128i c1 = LoadEight16<AsioBytes>(Channels[1] + Offset);
+    const __m128i c2 = LoadEight16<AsioBytes>(Channels[2] + Offset);
+    const __m128i c3 = LoadEight16<AsioBytes>(Channels[3] + Offset);
     const __m128i low01 = _mm_unpacklo_epi16(c0, c1), high01 = _mm_unpackhi_epi16(c0, c1);
     const __m128i low23 = _mm_unpacklo_epi16(c2, c3), high23 = _mm_unpackhi_epi16(c2, c3);
     StoreHalves(Group, Group + Frame, _mm_unpacklo_epi32(low01, low23));
@@ -337,6 +364,7 @@ inline void InterleaveGroup16(PUCHAR Group, SIZE_T Frame, const UCHAR *const *Ch
 
 // The reverse: frames 0 and 2 of each half of four are unpacked with 1 and 3, twice, which
 // leaves each register with two channels' four samples.
+template <ULONG AsioBytes>
 inline void DeinterleaveGroup16(PUCHAR const *Channels, SIZE_T Offset, const UCHAR *Group,
                                 SIZE_T Frame)
 {
@@ -349,20 +377,27 @@ inline void DeinterleaveGroup16(PUCHAR const *Channels, SIZE_T Offset, const UCH
         halves[h][0] = _mm_unpacklo_epi16(even, odd);
         halves[h][1] = _mm_unpackhi_epi16(even, odd);
     }
-    Store(Channels[0] + Offset, _mm_unpacklo_epi64(halves[0][0], halves[1][0]));
-    Store(Channels[1] + Offset, _mm_unpackhi_epi64(halves[0][0], halves[1][0]));
-    Store(Channels[2] + Offset, _mm_unpacklo_epi64(halves[0][1], halves[1][1]));
-    Store(Channels[3] + Offset, _mm_unpackhi_epi64(halves[0][1], halves[1][1]));
+    StoreEight16<AsioBytes>(Channels[0] + Offset, _mm_unpacklo_epi64(halves[0][0], halves[1][0]));
+    StoreEight16<AsioBytes>(Channels[1] + Offset, _mm_unpackhi_epi64(halves[0][0], halves[1][0]));
+    StoreEight16<AsioBytes>(Channels[2] + Offset, _mm_unpacklo_epi64(halves[0][1], halves[1][1]));
+    StoreEight16<AsioBytes>(Channels[3] + Offset, _mm_unpackhi_epi64(halves[0][1], halves[1][1]));
 }
 
-// Render or capture of a multiple of four channels, four frames a step (eight for 16-bit on
-// both sides): each group of four channels is transposed between samples of each channel and
-// frames of the group. Device frames are written exactly, since a group's frames are not
-// written in frame order. Returns the frames done.
+// Groups of four channels go eight frames a step as 16-bit registers when the device samples
+// are 16-bit and the ASIO ones 16 or 32-bit, else four frames a step as 32-bit lanes.
+template <ULONG AsioBytes, ULONG DeviceBytes>
+constexpr ULONG GroupStep()
+{
+    return DeviceBytes == 2 && AsioBytes != 3 ? 8 : 4;
+}
+
+// Render or capture of a multiple of four channels, a group step at a time: each group of four
+// channels is transposed between samples of each channel and frames of the group. Device frames are
+// written exactly, since a group's frames are not written in frame order. Returns the frames done.
 template <ULONG AsioBytes, ULONG DeviceBytes, bool Capture, typename Asio, typename Device>
 ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG Samples)
 {
-    constexpr ULONG step = Step<AsioBytes, DeviceBytes>();
+    constexpr ULONG step = GroupStep<AsioBytes, DeviceBytes>();
     const SIZE_T frame = SIZE_T(ChannelCount) * DeviceBytes;
     ULONG i = 0;
     for (; i + step + Slack<AsioBytes, DeviceBytes>() <= Samples;
@@ -372,7 +407,7 @@ ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG
             const Device group = Frames + SIZE_T(k) * DeviceBytes;
             __m128i rows[4]; // four lanes of four channels, for the other widths
             if constexpr (Capture && step == 8) {
-                DeinterleaveGroup16(Channels + k, offset, group, frame);
+                DeinterleaveGroup16<AsioBytes>(Channels + k, offset, group, frame);
             } else if constexpr (Capture) {
                 rows[0] = LoadLanes<DeviceBytes>(group);
                 rows[1] = LoadLanes<DeviceBytes>(group + frame);
@@ -384,7 +419,7 @@ ULONG GroupPasses(Device Frames, Asio const *Channels, ULONG ChannelCount, ULONG
                 StoreLanes<AsioBytes>(Channels[k + 2] + offset, rows[2]);
                 StoreLanes<AsioBytes>(Channels[k + 3] + offset, rows[3]);
             } else if constexpr (step == 8) {
-                InterleaveGroup16(group, frame, Channels + k, offset);
+                InterleaveGroup16<AsioBytes>(group, frame, Channels + k, offset);
             } else {
                 rows[0] = LoadLanes<AsioBytes>(Channels[k] + offset);
                 rows[1] = LoadLanes<AsioBytes>(Channels[k + 1] + offset);
