@@ -1,8 +1,11 @@
 // Whole-frame conversion: a scalar frame loop for any channel count, and SSE2 loops for stereo
 // and for multiples of four channels between 16, 24 and 32-bit ASIO samples and 2, 3 or 4-byte
 // device samples. The stereo loops take two steps of eight (16-bit on both sides) or four frames
-// a pass, the others four frames a step; all leave the tail to the scalar loop, which gives the
-// same bytes.
+// a pass; groups of four channels take eight frames a step onto 16-bit device samples, else
+// four; all leave the tail to the scalar loop, which gives the same bytes. SSE2 has no byte
+// shuffle, so these loops are bound by their shifts and unpacks rather than by memory; the
+// formulations keep those few, 3-byte samples moving as pairs in 64-bit halves where they can
+// rather than through 32-bit lanes.
 #include "asio/asio_frame_conversion.h"
 
 #include "asio/asio_sample_conversion.h"
