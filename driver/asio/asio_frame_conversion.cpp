@@ -213,10 +213,10 @@ inline void LoadStereo(const UCHAR *Frames, __m128i &Left, __m128i &Right)
         Right = _mm_or_si128(_mm_and_si128(_mm_srli_epi64(even, 16), EvenTop24()),
                              _mm_and_si128(_mm_slli_epi64(odd, 16), OddTop24()));
     } else {
-        const __m128i a = _mm_shuffle_epi32(Load(Frames), _MM_SHUFFLE(3, 1, 2, 0));
-        const __m128i b = _mm_shuffle_epi32(Load(Frames + 16), _MM_SHUFFLE(3, 1, 2, 0));
-        Left = _mm_unpacklo_epi64(a, b);
-        Right = _mm_unpackhi_epi64(a, b);
+        // One two-source shuffle a channel (the SSE one, which x64 has as SSE2 does).
+        const __m128 a = _mm_castsi128_ps(Load(Frames)), b = _mm_castsi128_ps(Load(Frames + 16));
+        Left = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(2, 0, 2, 0)));
+        Right = _mm_castps_si128(_mm_shuffle_ps(a, b, _MM_SHUFFLE(3, 1, 3, 1)));
     }
 }
 
