@@ -211,6 +211,38 @@ TEST(AsioSampleConverters, WidenThenNarrowIsTheIdentity)
     }
 }
 
+// Every 16-bit value, and a spread of 24 and 32-bit values with the extremes, go into whole
+// frames of each width that holds them and come back unchanged, in stereo and eight channels.
+TEST(AsioFrameConversion, WidenThenNarrowIsTheIdentity)
+{
+    const ULONG count = 1u << 16;
+    for (const ULONG type : kIntegerTypes) {
+        const ULONG size = AsioSampleSize(type);
+        const int64_t max = (int64_t(1) << (8 * size - 1)) - 1;
+        for (const ULONG channels : {2u, 8u}) {
+            std::vector<Bytes> asio(channels, Bytes(SIZE_T(count) * size)), back = asio;
+            std::vector<const UCHAR *> in;
+            std::vector<PUCHAR> out;
+            for (ULONG k = 0; k < channels; ++k) {
+                for (ULONG i = 0; i < count; ++i) {
+                    const int64_t spread = size == 2 ? i : int64_t(i) * 0x9E3779B1;
+                    const int64_t v = i == 1 ? max : i == 2 ? -max - 1 : spread + k * 0x1111;
+                    WriteBits(&asio[k][SIZE_T(i) * size], size, v);
+                }
+                in.push_back(asio[k].data());
+                out.push_back(back[k].data());
+            }
+            for (ULONG width = size; width <= 4; ++width) {
+                Bytes device(SIZE_T(count) * channels * width);
+                AsioInterleaveFrames(device.data(), in.data(), channels, count, type, width);
+                AsioDeinterleaveFrames(out.data(), device.data(), channels, count, type, width);
+                EXPECT_TRUE(asio == back)
+                    << "type " << type << ", width " << width << ", channels " << channels;
+            }
+        }
+    }
+}
+
 // The whole-frame paths give the bytes of the per-channel converters for every channel count,
 // pair of widths and block remainder, in both directions.
 TEST(AsioFrameConversion, MatchesThePerChannelConverters)
