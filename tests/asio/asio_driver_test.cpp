@@ -104,6 +104,26 @@ TEST_F(AsioDriver, ControlPanelStartsTheRecordedProgramWithoutWaiting)
     EXPECT_EQ(1, runs);
 }
 
+// A settings key left without some of its values gets them with their defaults at init; what it
+// has stays.
+TEST_F(AsioDriver, MissingSettingsAreWrittenWithTheirDefaults)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(ERROR_SUCCESS,
+              RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Norvane_Quen\\Quen RV-D3", 0, nullptr,
+                              0, KEY_WRITE, nullptr, &key, nullptr));
+    const DWORD rate = 96000;
+    ASSERT_EQ(ERROR_SUCCESS, RegSetValueExW(key, L"sampling_rate", 0, REG_DWORD,
+                                            reinterpret_cast<const BYTE *>(&rate), sizeof rate));
+    RegCloseKey(key);
+    AsioHost &host = Host();
+    ASIOSampleRate current = 0;
+    ASSERT_EQ(ASE_OK, host->getSampleRate(&current));
+    EXPECT_EQ(96000.0, current);
+    EXPECT_EQ(2048u, StoredDword(L"buffer_size"));
+    EXPECT_EQ(96000u, StoredDword(L"sampling_rate"));
+}
+
 TEST_F(AsioDriver, InitReportsTheDeviceAndItsDefaults)
 {
     AsioHost &host = Host();

@@ -219,6 +219,26 @@ INSTANTIATE_TEST_SUITE_P(BufferSizeAndRate, AsioSettingsChange,
                          ::testing::Values(SettingCase{L"buffer_size", 1024},
                                            SettingCase{L"sampling_rate", 96000}));
 
+// The sample format changes with buffers made: refused while they stream; once stopped, the host
+// is asked, once, to make its buffers again, and gets the new format.
+TEST_F(AsioStreaming, AFormatChangeWithBuffersAsksForNewBuffers)
+{
+    AsioHost &host = Host();
+    ASSERT_EQ(ASE_OK, host.Create(0, 2, 512));
+    ASIOIoFormat dsd = {};
+    dsd.FormatType = kASIODSDFormat;
+    ASSERT_EQ(ASE_OK, host->start());
+    EXPECT_EQ(ASE_InvalidMode, host->future(kAsioSetIoFormat, &dsd));
+    EXPECT_EQ(ASE_OK, host->stop());
+    EXPECT_EQ(0u, host.resets.load());
+    EXPECT_EQ(ASE_SUCCESS, host->future(kAsioSetIoFormat, &dsd));
+    EXPECT_EQ(1u, host.resets.load());
+    EXPECT_EQ(ASE_OK, host->disposeBuffers());
+    ASIOIoFormat current = {};
+    ASSERT_EQ(ASE_SUCCESS, host->future(kAsioGetIoFormat, &current));
+    EXPECT_EQ(kASIODSDFormat, current.FormatType);
+}
+
 // Two hosts have the driver loaded when the panel changes the buffer size: both adopt it.
 TEST_F(AsioStreaming, EveryLoadedDriverSeesAPanelChange)
 {
