@@ -51,6 +51,8 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock_);
         if (bytes_ + size > kSpareBytes) {
+            // Whatever the host maps here next starts without this mapping's poisoning.
+            ASAN_UNPOISON_MEMORY_REGION(mapping, size);
             munmap(mapping, size);
             return;
         }
@@ -71,6 +73,44 @@ SpareMappings &Spares()
     return *spares;
 }
 
+// Under AddressSanitizer a freed block is fenced off by poisoning its bytes rather than by taking
+// its pages' access away: the sanitizer stops the program at the first use and the verifier names
+// the block's tag in its report, while the pages stay mapped, so that a free costs no change of
+// page protection (each one flushes TLBs) and a reuse no fresh page faults. Guard pages stay
+// inaccessible in both forms.
+#if defined(__SANITIZE_ADDRESS__)
+#define POOL_FENCES_BY_POISONING 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define POOL_FENCES_BY_POISONING 1
+#endif
+#endif
+#ifdef POOL_FENCES_BY_POISONING
+constexpr bool kFenceByPoisoning = true;
+#else
+constexpr bool kFenceByPoisoning = false;
+#endif
+
+// Makes a mapping's pages unusable up to its end (its guard page is so already).
+void Fence(void *mapping, size_t size)
+{
+    if (kFenceByPoisoning) {
+        ASAN_POISON_MEMORY_REGION(mapping, size);
+        return;
+    }
+    mprotect(mapping, size, PROT_NONE);
+}
+
+// Makes a fenced mapping's first `bytes` usable again.
+void Unfence(void *mapping, size_t bytes)
+{
+    if (kFenceByPoisoning) {
+        ASAN_UNPOISON_MEMORY_REGION(mapping, bytes);
+        return;
+    }
+    mprotect(mapping, bytes, PROT_READ | PROT_WRITE);
+}
+
 } // namespace
 
 // Describes a fault address inside a fenced-off or guard page of this pool (used by the fault
@@ -79,9 +119,9 @@ bool DescribePoolFault(const Pool &pool, ULONG_PTR address, char *text, size_t s
 
 namespace {
 
-void OnSegmentationFault(int signal, siginfo_t *info, void *context)
+// Writes what the pools know of a fault address to stderr.
+void DescribeFaultAddress(ULONG_PTR address)
 {
-    auto address = reinterpret_cast<ULONG_PTR>(info->si_addr);
     char text[256];
     bool described = false;
     if (poolsLock.try_lock()) {
@@ -94,6 +134,11 @@ void OnSegmentationFault(int signal, siginfo_t *info, void *context)
         ssize_t ignored = write(STDERR_FILENO, text, strlen(text));
         (void)ignored;
     }
+}
+
+void OnSegmentationFault(int signal, siginfo_t *info, void *context)
+{
+    DescribeFaultAddress(reinterpret_cast<ULONG_PTR>(info->si_addr));
     // Hand the fault to whoever handled it before (a sanitizer, the default action).
     sigaction(SIGSEGV, &previousHandler, nullptr);
     if (previousHandler.sa_flags & SA_SIGINFO) {
@@ -101,6 +146,14 @@ void OnSegmentationFault(int signal, siginfo_t *info, void *context)
             previousHandler.sa_sigaction(signal, info, context);
     }
 }
+
+#ifdef POOL_FENCES_BY_POISONING
+// A use of a poisoned (freed) block: the sanitizer's report, then the block's tag.
+void OnSanitizerReport(const char *)
+{
+    DescribeFaultAddress(reinterpret_cast<ULONG_PTR>(__asan_get_report_address()));
+}
+#endif
 
 void InstallFaultHandler()
 {
@@ -111,6 +164,9 @@ void InstallFaultHandler()
         action.sa_flags = SA_SIGINFO | SA_NODEFER;
         sigemptyset(&action.sa_mask);
         sigaction(SIGSEGV, &action, &previousHandler);
+#ifdef POOL_FENCES_BY_POISONING
+        __asan_set_error_report_callback(OnSanitizerReport);
+#endif
     });
 }
 
@@ -144,8 +200,7 @@ Pool::~Pool()
     }
     std::lock_guard<std::mutex> guard(lock_);
     for (auto &[address, block] : live_) {
-        ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
-        mprotect(block.mapping, block.mappingSize, PROT_NONE);
+        Fence(block.mapping, block.mappingSize);
         Spares().Give(block.mapping, block.mappingSize, special_);
     }
     for (auto &fenced : quarantine_)
@@ -173,7 +228,7 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
     size_t mappingSize = dataPages + (special_ ? kPage : 0);
     void *mapping = Spares().Take(mappingSize, special_);
     if (mapping != nullptr) {
-        mprotect(mapping, dataPages, PROT_READ | PROT_WRITE);
+        Unfence(mapping, dataPages);
     } else {
         // Shared anonymous pages, so that a second view (a user-mode mapping of locked pages)
         // can alias them.
@@ -230,14 +285,13 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
         recentlyFreed_.erase(recentOrder_.front());
         recentOrder_.pop_front();
     }
+    // Fence the freed block off: in special pool any later use faults and is reported with its
+    // tag.
+    Fence(block.mapping, block.mappingSize);
     if (!special_) {
-        mprotect(block.mapping, block.mappingSize, PROT_NONE);
         Spares().Give(block.mapping, block.mappingSize, special_);
         return;
     }
-    // Fence the freed block off: any later use faults and is reported with its tag.
-    ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
-    mprotect(block.mapping, block.mappingSize, PROT_NONE);
     quarantine_.push_back({block.mapping, block.mappingSize, block.tag});
     quarantined_ += block.mappingSize;
     while (quarantined_ > quarantineBytes_ || quarantine_.size() > kMaxQuarantinedBlocks) {
