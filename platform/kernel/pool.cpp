@@ -6,7 +6,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <iterator>
 #include <list>
+#include <map>
 #include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -28,42 +31,62 @@ std::mutex poolsLock;
 std::list<const Pool *> pools;
 struct sigaction previousHandler;
 
-// Mappings of blocks no machine holds any more, fenced off (no access) until an allocation of
-// the same size takes one again: a program that boots a machine after another (a fuzzer boots
-// one per input) would otherwise spend its time mapping, first touching and unmapping pages.
-// A special-pool mapping keeps its guard page.
+// Mappings of freed blocks that have left their pool's quarantine (or whose machine is gone),
+// fenced off until an allocation of the same size takes one again: a program that boots a
+// machine after another (a fuzzer boots one per input), or a machine that opens and closes
+// streams all day, would otherwise spend its time mapping, first touching and unmapping pages.
+// Beyond the budget the mappings given longest ago go, so the sizes in use stay. A special-pool
+// mapping keeps its guard page.
 class SpareMappings {
 public:
     void *Take(size_t size, bool special)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        auto it = spares_.find({size, special});
-        if (it == spares_.end() || it->second.empty())
+        auto it = bySize_.find({size, special});
+        if (it == bySize_.end())
             return nullptr;
-        void *mapping = it->second.back();
+        // The one given last: its pages are the likeliest to be in the caches still.
+        auto spare = it->second.back();
         it->second.pop_back();
+        if (it->second.empty())
+            bySize_.erase(it);
+        void *mapping = spare->mapping;
         bytes_ -= size;
+        order_.erase(spare);
         return mapping;
     }
 
-    // Takes a mapping already fenced off; unmaps it when enough are kept.
+    // Takes a mapping already fenced off.
     void Give(void *mapping, size_t size, bool special)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (bytes_ + size > kSpareBytes) {
-            // Whatever the host maps here next starts without this mapping's poisoning.
-            ASAN_UNPOISON_MEMORY_REGION(mapping, size);
-            munmap(mapping, size);
-            return;
-        }
-        spares_[{size, special}].push_back(mapping);
+        order_.push_back({mapping, size, special});
+        bySize_[{size, special}].push_back(std::prev(order_.end()));
         bytes_ += size;
+        while (bytes_ > kSpareBytes) {
+            const Spare oldest = order_.front();
+            auto it = bySize_.find({oldest.size, oldest.special});
+            it->second.pop_front(); // a size's oldest comes first in its queue too
+            if (it->second.empty())
+                bySize_.erase(it);
+            order_.pop_front();
+            bytes_ -= oldest.size;
+            // Whatever the host maps here next starts without this mapping's poisoning.
+            ASAN_UNPOISON_MEMORY_REGION(oldest.mapping, oldest.size);
+            munmap(oldest.mapping, oldest.size);
+        }
     }
 
 private:
+    struct Spare {
+        void *mapping;
+        size_t size;
+        bool special;
+    };
     static constexpr size_t kSpareBytes = 64u << 20;
     std::mutex lock_;
-    std::map<std::pair<size_t, bool>, std::vector<void *>> spares_;
+    std::list<Spare> order_; // oldest first
+    std::map<std::pair<size_t, bool>, std::deque<std::list<Spare>::iterator>> bySize_;
     size_t bytes_ = 0;
 };
 
