@@ -26,6 +26,8 @@ struct _KTHREAD {
     bool foreground = false;
     bool terminated = false;
     NTSTATUS exitStatus = STATUS_SUCCESS;
+    // The Win32 last error of the thread; every thread starts without one.
+    ULONG lastError = 0;
     // Termination of a user thread (its process ends): set under the dispatcher lock; every wait
     // the thread makes in user mode from then on returns STATUS_THREAD_IS_TERMINATING.
     bool terminationPending = false;

@@ -1,6 +1,7 @@
 #include "machine.h"
 
 #include "dispatcher.h"
+#include "host_thread_pool.h"
 #include "io_manager.h"
 #include "registry_store.h"
 
@@ -210,7 +211,7 @@ PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::f
         std::lock_guard<std::mutex> guard(scheduler_->DispatcherLock());
         scheduler_->AddRunnableLocked();
     }
-    std::thread host([this, thread, fn = std::move(fn)] {
+    std::future<void> ended = RunOnHostThread([this, thread, fn = std::move(fn)] {
         SetCurrentThread(thread);
         RunThreadBody(fn, thread);
         if (!thread->spinLocksHeld.empty() || thread->irql != PASSIVE_LEVEL)
@@ -229,7 +230,7 @@ PKTHREAD Machine::StartThread(const std::string &name, PKPROCESS process, std::f
         ObfDereferenceObject(thread);
     });
     std::lock_guard<std::mutex> guard(threadsLock_);
-    threads_.emplace_back(thread, std::move(host));
+    threads_.push_back(std::move(ended));
     return thread;
 }
 
@@ -249,13 +250,13 @@ void Machine::StopServiceThreads()
     dpcThread_ = nullptr;
 
     // Every other thread must have ended by now (drivers stop their threads at unload).
-    std::list<std::pair<PKTHREAD, std::thread>> threads;
+    std::vector<std::future<void>> threads;
     {
         std::lock_guard<std::mutex> guard(threadsLock_);
         threads.swap(threads_);
     }
-    for (auto &entry : threads)
-        entry.second.join();
+    for (std::future<void> &ended : threads)
+        ended.wait();
 }
 
 void Machine::ReportLeakedObjects()

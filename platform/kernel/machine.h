@@ -10,6 +10,7 @@
 #include "verifier.h"
 
 #include <functional>
+#include <future>
 #include <list>
 #include <memory>
 #include <mutex>
@@ -133,7 +134,7 @@ private:
     std::vector<std::pair<std::string, std::unique_ptr<MachineService>>> services_;
 
     std::mutex threadsLock_;
-    std::list<std::pair<PKTHREAD, std::thread>> threads_;
+    std::vector<std::future<void>> threads_; // of StartThread, each ready once its body is over
 
     LIST_ENTRY dpcQueue_;
     KEVENT dpcPending_;

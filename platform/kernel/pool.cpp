@@ -6,7 +6,10 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <iterator>
 #include <list>
+#include <map>
 #include <sanitizer/asan_interface.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -28,40 +31,62 @@ std::mutex poolsLock;
 std::list<const Pool *> pools;
 struct sigaction previousHandler;
 
-// Mappings of blocks no machine holds any more, fenced off (no access) until an allocation of
-// the same size takes one again: a program that boots a machine after another (a fuzzer boots
-// one per input) would otherwise spend its time mapping, first touching and unmapping pages.
-// A special-pool mapping keeps its guard page.
+// Mappings of freed blocks that have left their pool's quarantine (or whose machine is gone),
+// fenced off until an allocation of the same size takes one again: a program that boots a
+// machine after another (a fuzzer boots one per input), or a machine that opens and closes
+// streams all day, would otherwise spend its time mapping, first touching and unmapping pages.
+// Beyond the budget the mappings given longest ago go, so the sizes in use stay. A special-pool
+// mapping keeps its guard page.
 class SpareMappings {
 public:
     void *Take(size_t size, bool special)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        auto it = spares_.find({size, special});
-        if (it == spares_.end() || it->second.empty())
+        auto it = bySize_.find({size, special});
+        if (it == bySize_.end())
             return nullptr;
-        void *mapping = it->second.back();
+        // The one given last: its pages are the likeliest to be in the caches still.
+        auto spare = it->second.back();
         it->second.pop_back();
+        if (it->second.empty())
+            bySize_.erase(it);
+        void *mapping = spare->mapping;
         bytes_ -= size;
+        order_.erase(spare);
         return mapping;
     }
 
-    // Takes a mapping already fenced off; unmaps it when enough are kept.
+    // Takes a mapping already fenced off.
     void Give(void *mapping, size_t size, bool special)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        if (bytes_ + size > kSpareBytes) {
-            munmap(mapping, size);
-            return;
-        }
-        spares_[{size, special}].push_back(mapping);
+        order_.push_back({mapping, size, special});
+        bySize_[{size, special}].push_back(std::prev(order_.end()));
         bytes_ += size;
+        while (bytes_ > kSpareBytes) {
+            const Spare oldest = order_.front();
+            auto it = bySize_.find({oldest.size, oldest.special});
+            it->second.pop_front(); // a size's oldest comes first in its queue too
+            if (it->second.empty())
+                bySize_.erase(it);
+            order_.pop_front();
+            bytes_ -= oldest.size;
+            // Whatever the host maps here next starts without this mapping's poisoning.
+            ASAN_UNPOISON_MEMORY_REGION(oldest.mapping, oldest.size);
+            munmap(oldest.mapping, oldest.size);
+        }
     }
 
 private:
+    struct Spare {
+        void *mapping;
+        size_t size;
+        bool special;
+    };
     static constexpr size_t kSpareBytes = 64u << 20;
     std::mutex lock_;
-    std::map<std::pair<size_t, bool>, std::vector<void *>> spares_;
+    std::list<Spare> order_; // oldest first
+    std::map<std::pair<size_t, bool>, std::deque<std::list<Spare>::iterator>> bySize_;
     size_t bytes_ = 0;
 };
 
@@ -69,6 +94,44 @@ SpareMappings &Spares()
 {
     static SpareMappings *spares = new SpareMappings; // outlives every machine
     return *spares;
+}
+
+// Under AddressSanitizer a freed block is fenced off by poisoning its bytes rather than by taking
+// its pages' access away: the sanitizer stops the program at the first use and the verifier names
+// the block's tag in its report, while the pages stay mapped, so that a free costs no change of
+// page protection (each one flushes TLBs) and a reuse no fresh page faults. Guard pages stay
+// inaccessible in both forms.
+#if defined(__SANITIZE_ADDRESS__)
+#define POOL_FENCES_BY_POISONING 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define POOL_FENCES_BY_POISONING 1
+#endif
+#endif
+#ifdef POOL_FENCES_BY_POISONING
+constexpr bool kFenceByPoisoning = true;
+#else
+constexpr bool kFenceByPoisoning = false;
+#endif
+
+// Makes a mapping's pages unusable up to its end (its guard page is so already).
+void Fence(void *mapping, size_t size)
+{
+    if (kFenceByPoisoning) {
+        ASAN_POISON_MEMORY_REGION(mapping, size);
+        return;
+    }
+    mprotect(mapping, size, PROT_NONE);
+}
+
+// Makes a fenced mapping's first `bytes` usable again.
+void Unfence(void *mapping, size_t bytes)
+{
+    if (kFenceByPoisoning) {
+        ASAN_UNPOISON_MEMORY_REGION(mapping, bytes);
+        return;
+    }
+    mprotect(mapping, bytes, PROT_READ | PROT_WRITE);
 }
 
 } // namespace
@@ -79,9 +142,9 @@ bool DescribePoolFault(const Pool &pool, ULONG_PTR address, char *text, size_t s
 
 namespace {
 
-void OnSegmentationFault(int signal, siginfo_t *info, void *context)
+// Writes what the pools know of a fault address to stderr.
+void DescribeFaultAddress(ULONG_PTR address)
 {
-    auto address = reinterpret_cast<ULONG_PTR>(info->si_addr);
     char text[256];
     bool described = false;
     if (poolsLock.try_lock()) {
@@ -94,6 +157,11 @@ void OnSegmentationFault(int signal, siginfo_t *info, void *context)
         ssize_t ignored = write(STDERR_FILENO, text, strlen(text));
         (void)ignored;
     }
+}
+
+void OnSegmentationFault(int signal, siginfo_t *info, void *context)
+{
+    DescribeFaultAddress(reinterpret_cast<ULONG_PTR>(info->si_addr));
     // Hand the fault to whoever handled it before (a sanitizer, the default action).
     sigaction(SIGSEGV, &previousHandler, nullptr);
     if (previousHandler.sa_flags & SA_SIGINFO) {
@@ -101,6 +169,14 @@ void OnSegmentationFault(int signal, siginfo_t *info, void *context)
             previousHandler.sa_sigaction(signal, info, context);
     }
 }
+
+#ifdef POOL_FENCES_BY_POISONING
+// A use of a poisoned (freed) block: the sanitizer's report, then the block's tag.
+void OnSanitizerReport(const char *)
+{
+    DescribeFaultAddress(reinterpret_cast<ULONG_PTR>(__asan_get_report_address()));
+}
+#endif
 
 void InstallFaultHandler()
 {
@@ -111,6 +187,9 @@ void InstallFaultHandler()
         action.sa_flags = SA_SIGINFO | SA_NODEFER;
         sigemptyset(&action.sa_mask);
         sigaction(SIGSEGV, &action, &previousHandler);
+#ifdef POOL_FENCES_BY_POISONING
+        __asan_set_error_report_callback(OnSanitizerReport);
+#endif
     });
 }
 
@@ -144,8 +223,7 @@ Pool::~Pool()
     }
     std::lock_guard<std::mutex> guard(lock_);
     for (auto &[address, block] : live_) {
-        ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
-        mprotect(block.mapping, block.mappingSize, PROT_NONE);
+        Fence(block.mapping, block.mappingSize);
         Spares().Give(block.mapping, block.mappingSize, special_);
     }
     for (auto &fenced : quarantine_)
@@ -173,7 +251,7 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
     size_t mappingSize = dataPages + (special_ ? kPage : 0);
     void *mapping = Spares().Take(mappingSize, special_);
     if (mapping != nullptr) {
-        mprotect(mapping, dataPages, PROT_READ | PROT_WRITE);
+        Unfence(mapping, dataPages);
     } else {
         // Shared anonymous pages, so that a second view (a user-mode mapping of locked pages)
         // can alias them.
@@ -230,14 +308,13 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
         recentlyFreed_.erase(recentOrder_.front());
         recentOrder_.pop_front();
     }
+    // Fence the freed block off: in special pool any later use faults and is reported with its
+    // tag.
+    Fence(block.mapping, block.mappingSize);
     if (!special_) {
-        mprotect(block.mapping, block.mappingSize, PROT_NONE);
         Spares().Give(block.mapping, block.mappingSize, special_);
         return;
     }
-    // Fence the freed block off: any later use faults and is reported with its tag.
-    ASAN_UNPOISON_MEMORY_REGION(block.mapping, block.mappingSize);
-    mprotect(block.mapping, block.mappingSize, PROT_NONE);
     quarantine_.push_back({block.mapping, block.mappingSize, block.tag});
     quarantined_ += block.mappingSize;
     while (quarantined_ > quarantineBytes_ || quarantine_.size() > kMaxQuarantinedBlocks) {

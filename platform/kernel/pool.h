@@ -2,8 +2,9 @@
 // and double free; a fresh block is filled with kFreshPoolByte, as Windows leaves pool memory
 // uninitialised (a driver reading bytes it never wrote sees the pattern, not zeros); in
 // special-pool mode each block sits at the end of its own pages with a guard
-// page after it, and a freed block's pages stay inaccessible for a while, so overruns and uses
-// after free fault at once and are reported with the block's tag.
+// page after it, and a freed block's pages stay inaccessible for a while (under AddressSanitizer:
+// poisoned), so overruns and uses after free stop the program at once and are reported with the
+// block's tag.
 #pragma once
 
 #include <wdm/ex.h>

@@ -1,5 +1,7 @@
 #include "status_errors.h"
 
+#include "kernel/emulated_thread.h"
+
 #include <ntstatus.h>
 #include <winerror.h>
 
@@ -76,7 +78,16 @@ constexpr Mapping kMappings[] = {
     {kStatusPropsetNotFound, ERROR_SET_NOT_FOUND},
 };
 
-thread_local ULONG lastError = ERROR_SUCCESS;
+// Host threads not attached to a machine keep their own.
+thread_local ULONG unattachedLastError = ERROR_SUCCESS;
+
+// The last error belongs to the emulated thread, not to the host thread that runs it: host
+// threads are reused for one emulated thread after another.
+ULONG &LastErrorOfThisThread()
+{
+    PKTHREAD thread = host::CurrentThreadOrNull();
+    return thread != nullptr ? thread->lastError : unattachedLastError;
+}
 
 } // namespace
 
@@ -91,14 +102,14 @@ ULONG ErrorFromStatus(NTSTATUS status)
     return ERROR_MR_MID_NOT_FOUND;
 }
 
-ULONG LastError() { return lastError; }
+ULONG LastError() { return LastErrorOfThisThread(); }
 
-void SetError(ULONG error) { lastError = error; }
+void SetError(ULONG error) { LastErrorOfThisThread() = error; }
 
 ULONG SetLastErrorFromStatus(NTSTATUS status)
 {
     ULONG error = ErrorFromStatus(status);
-    lastError = error;
+    LastErrorOfThisThread() = error;
     return error;
 }
 

@@ -1,6 +1,6 @@
 // Keeps a fuzz target's threads on the CPU it starts on. The threads of an input mostly hand
-// work to one another, and freed pool pages are fenced off: spread over CPUs, every hand-over
-// wakes another CPU and every fence flushes its TLB, which costs more than the input's own work.
+// work to one another: spread over CPUs, every hand-over wakes another CPU, which costs more than
+// the input's own work.
 // Threads started after the call inherit the mask; the interleavings a preemption gives remain.
 #pragma once
 

@@ -28,6 +28,27 @@ TEST_F(ThreadsAndProcesses, SuspendedThreadRunsOnceResumedAndKeepsItsExitCode)
     CloseHandle(thread);
 }
 
+// Host threads are reused for one emulated thread after another; nothing of a thread that ended
+// reaches the next.
+TEST_F(ThreadsAndProcesses, EveryThreadStartsWithoutALastError)
+{
+    for (int round = 0; round < 3; ++round) {
+        DWORD found = ERROR_SUCCESS;
+        HANDLE thread = CreateThread(
+            nullptr, 0,
+            [](LPVOID found) -> DWORD {
+                *static_cast<DWORD *>(found) = GetLastError();
+                SetLastError(ERROR_ACCESS_DENIED);
+                return 0;
+            },
+            &found, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        EXPECT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+        CloseHandle(thread);
+        EXPECT_EQ(found, DWORD(ERROR_SUCCESS)) << "round " << round;
+    }
+}
+
 TEST_F(ThreadsAndProcesses, ThreadPrioritiesAreTheDocumentedLevels)
 {
     HANDLE self = GetCurrentThread();
