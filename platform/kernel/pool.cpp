@@ -272,8 +272,9 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
     }
     std::memset(block, kFreshPoolByte, bytes);
     std::lock_guard<std::mutex> guard(lock_);
+    // A reused address keeps its entry among the recent frees: a free finds it live first, and
+    // its next free replaces the entry.
     live_[reinterpret_cast<ULONG_PTR>(block)] = {bytes, tag, type, mapping, mappingSize, ++serial_};
-    recentlyFreed_.erase(reinterpret_cast<ULONG_PTR>(block));
     return block;
 }
 

@@ -214,6 +214,7 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz::KeepToOneCpu();
+    fuzz::HandOverWithoutPreemption();
     return 0;
 }
 

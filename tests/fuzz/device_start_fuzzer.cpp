@@ -158,6 +158,7 @@ void RunOnMachine(host::Machine &machine, const FuzzInput &input)
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     fuzz::KeepToOneCpu();
+    fuzz::HandOverWithoutPreemption();
     return 0;
 }
 
