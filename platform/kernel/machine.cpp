@@ -283,6 +283,27 @@ void Machine::ReportLeakedObjects()
     system_ = nullptr;
 }
 
+MachineHoldings Machine::Holdings()
+{
+    MachineHoldings holdings;
+    {
+        std::lock_guard<std::mutex> guard(objectsLock_);
+        for (ObjectHeader *h = liveObjects_; h != nullptr; h = h->next)
+            holdings.objects += h->Body() != system_;
+    }
+    holdings.kernelHandles = system_->handles.Count();
+    holdings.timers = scheduler_->SetTimers();
+    holdings.poolBlocks = pool_->OutstandingBlocks();
+    return holdings;
+}
+
+std::string MachineHoldings::Text() const
+{
+    return std::to_string(objects) + " object(s), " + std::to_string(kernelHandles) +
+           " kernel handle(s), " + std::to_string(timers) + " set timer(s), " +
+           std::to_string(poolBlocks) + " pool block(s)";
+}
+
 size_t Machine::ReportPoolLeaks(const char *when)
 {
     size_t total = 0;

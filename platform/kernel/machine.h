@@ -48,6 +48,21 @@ struct MachineOptions {
     bool synchronizationDelays = false;
 };
 
+// What work on a machine can leave behind in it. A program that reuses one machine for many
+// pieces of work compares the holdings before and after each.
+struct MachineHoldings {
+    size_t objects = 0;       // referenced kernel objects, the system process aside
+    size_t kernelHandles = 0; // handles of the system process
+    size_t timers = 0;        // set kernel timers
+    size_t poolBlocks = 0;    // allocated pool blocks
+    bool operator==(const MachineHoldings &o) const
+    {
+        return objects == o.objects && kernelHandles == o.kernelHandles && timers == o.timers &&
+               poolBlocks == o.poolBlocks;
+    }
+    std::string Text() const;
+};
+
 class Machine {
 public:
     explicit Machine(const MachineOptions &options = MachineOptions());
@@ -97,6 +112,8 @@ public:
     LIST_ENTRY &DpcQueueLocked() { return dpcQueue_; }
     KEVENT &DpcPending() { return dpcPending_; }
     KEVENT &DpcIdle() { return dpcIdle_; }
+
+    MachineHoldings Holdings();
 
     // Reports (by tag) every pool block still allocated; returns how many there were.
     size_t ReportPoolLeaks(const char *when);

@@ -284,9 +284,14 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
     std::unique_lock<std::mutex> held(lock_);
     auto it = live_.find(address);
     if (it == live_.end()) {
-        auto freed = recentlyFreed_.find(address);
-        std::string what = freed != recentlyFreed_.end()
-                               ? "pool block (tag '" + TagText(freed->second) + "') freed twice"
+        const Freed *freed = nullptr;
+        for (size_t i = 1; i <= recentFrees_.size() && freed == nullptr; ++i) {
+            const Freed &f = recentFrees_[(nextFree_ + recentFrees_.size() - i) % recentFrees_.size()];
+            if (f.address == address)
+                freed = &f;
+        }
+        std::string what = freed != nullptr
+                               ? "pool block (tag '" + TagText(freed->tag) + "') freed twice"
                                : "free of an address that is not a pool block";
         held.unlock();
         verifier_.Report(VerifierCheck::Pool, what);
@@ -303,12 +308,11 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
     if ((block.type & 1) != 0 && irql > APC_LEVEL)
         verifier_.Report(VerifierCheck::Irql, "paged pool freed at IRQL " + std::to_string(irql));
     live_.erase(it);
-    recentlyFreed_[address] = block.tag;
-    recentOrder_.push_back(address);
-    if (recentOrder_.size() > kRecentFrees) {
-        recentlyFreed_.erase(recentOrder_.front());
-        recentOrder_.pop_front();
-    }
+    if (recentFrees_.size() < kRecentFrees)
+        recentFrees_.push_back({address, block.tag});
+    else
+        recentFrees_[nextFree_] = {address, block.tag};
+    nextFree_ = (nextFree_ + 1) % kRecentFrees;
     // Fence the freed block off: in special pool any later use faults and is reported with its
     // tag.
     Fence(block.mapping, block.mappingSize);

@@ -81,8 +81,14 @@ private:
     ULONG failTag_ = 0;
     size_t failSkip_ = 0;
     size_t failCount_ = 0;
-    std::map<ULONG_PTR, ULONG> recentlyFreed_; // address -> tag, to tell a double free
-    std::deque<ULONG_PTR> recentOrder_;
+    // The last frees, to tell a double free from a stray address. Looked up only on a bad free,
+    // so a ring searched from its newest entry keeps every good free free of bookkeeping.
+    struct Freed {
+        ULONG_PTR address;
+        ULONG tag;
+    };
+    std::vector<Freed> recentFrees_;
+    size_t nextFree_ = 0; // the ring's oldest entry once it is full
 };
 
 } // namespace host

@@ -68,6 +68,15 @@ void Scheduler::Shutdown()
         ticker_.join();
 }
 
+size_t Scheduler::SetTimers()
+{
+    std::lock_guard<std::mutex> guard(lock_);
+    size_t count = 0;
+    for (PLIST_ENTRY e = timers_.Flink; e != &timers_; e = e->Flink)
+        ++count;
+    return count;
+}
+
 size_t Scheduler::DropTimers()
 {
     std::lock_guard<std::mutex> guard(lock_);

@@ -62,6 +62,8 @@ public:
     void InsertTimerLocked(PKTIMER timer);
     bool RemoveTimerLocked(PKTIMER timer);
 
+    size_t SetTimers();
+
     // Teardown: unlinks timers that are still set (their memory belongs to whoever set them and
     // is about to go) and returns how many there were.
     size_t DropTimers();

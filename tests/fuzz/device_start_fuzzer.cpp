@@ -1,9 +1,14 @@
-// libFuzzer target: one input is one device (fuzz_input.h). On a fresh machine it is plugged,
-// the driver's device object is attached above its PDO, and device start runs as the adapter
-// runs it (Initialize, SelectConfiguration, BuildFilter), then the entities' requests (clock
-// rate and validity, volume ranges, volume, mute) and format selection in both directions. A device
-// may be refused with any status; what must never happen is a sanitizer finding or a verifier
-// report (pool leaks at power-off included): those abort, so that libFuzzer keeps the input.
+// libFuzzer target: one input is one device (fuzz_input.h). It is plugged into a host controller
+// of its own, the driver's device object is attached above its PDO, and device start runs as the
+// adapter runs it (Initialize, SelectConfiguration, BuildFilter), then the entities' requests
+// (clock rate and validity, volume ranges, volume, mute) and format selection in both directions.
+// A device may be refused with any status; what must never happen is a sanitizer finding, a
+// verifier report, or anything of the input left in the machine afterwards (pool blocks, objects,
+// kernel handles, set timers): those abort, so that libFuzzer keeps the input.
+//
+// One machine serves every input (booting one costs more than most inputs); the controller, the
+// device, the driver object and everything the driver made go with the input, so the next input
+// meets the machine as the first did.
 #include "fuzz_device_model.h"
 #include "fuzz_input.h"
 #include "one_cpu.h"
@@ -164,11 +169,25 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
+    // Taken down at exit: its teardown checks run once more there.
+    static host::Machine *machine = [] {
+        auto *made = new host::Machine();
+        std::atexit([] {
+            machine->PowerOff();
+            delete machine;
+        });
+        return made;
+    }();
+    static const host::MachineHoldings empty = machine->Holdings();
     const fuzz::FuzzInput input = fuzz::ReadFuzzInput(data, size);
-    host::Machine machine;
-    fuzz::RunOnMachine(machine, input);
-    machine.PowerOff();
-    if (machine.Checks().Count() != 0)
+    fuzz::RunOnMachine(*machine, input);
+    if (machine->Checks().Count() != 0)
         fuzz::Fail("verifier reports (printed above)");
+    const host::MachineHoldings left = machine->Holdings();
+    if (!(left == empty)) {
+        std::fprintf(stderr, "device start fuzzer: the machine held %s before and %s after\n",
+                     empty.Text().c_str(), left.Text().c_str());
+        fuzz::Fail("the input left something behind");
+    }
     return 0;
 }
