@@ -1,8 +1,9 @@
 // libFuzzer target: one input is a script of private property requests that a user process sends
 // to the product driver on a started RV-D3, on a render pin, a capture pin and the filter, with
 // pin state changes in between. The machine, the device, the client process and its filter
-// handle are made once; every input gets pins of its own, which it closes again, and leaves the
-// device in PCM, so nothing of one input (buffers, events, states, mode) reaches the next. A
+// handle are made once; every input gets pins (and an event) of its own, opened when it first
+// addresses them and closed when it ends, and leaves the device in PCM, so nothing of one input
+// (buffers, events, states, mode) reaches the next. A
 // request may be refused with any status; a sanitizer finding, a verifier report, pool blocks
 // beyond what the driver keeps for reuse, or a reply whose addresses do not lie in a view of the
 // client's own that the client can write, aborts.
@@ -85,6 +86,7 @@ struct World {
             Fail("the filter did not open");
         WarmUp();
         warm = BlocksByTag(machine.KernelPool());
+        left = warm;
     }
 
     // Both pins through a short run as a wave stream and one as an ASIO stream, so that what the
@@ -135,6 +137,7 @@ struct World {
     // DSD mode, which every input leaves in PCM.
     std::unique_ptr<CKsAudFilter2> filter;
     std::map<ULONG, size_t> warm;
+    std::map<ULONG, size_t> left; // by the last input
 };
 
 World *world = nullptr;
@@ -166,8 +169,67 @@ void TouchHalves(const std::vector<UCHAR> &value, ULONG returned)
     }
 }
 
-void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPin *capture,
-               HANDLE event)
+// The pins of one input, each opened when the input first addresses it: an input that never
+// names a pin does not pay for opening and closing one. Closed with their buffers and event
+// references when the input ends.
+class InputPins {
+public:
+    explicit InputPins(CKsAudFilter2 &filter) : filter_(filter) {}
+    ~InputPins()
+    {
+        for (CKsAudPin *pin : {render_, capture_}) {
+            if (pin != nullptr && pin->ClosePin() != S_OK)
+                Fail("a pin did not close");
+        }
+    }
+
+    CKsAudPin *Render()
+    {
+        if (!renderOpened_) {
+            renderOpened_ = true;
+            WAVEFORMATEX format = asio_kernel_tests::Pcm(2, 48000, 32);
+            render_ = filter_.OpenRenderPinFor(&format);
+        }
+        return render_;
+    }
+    CKsAudPin *Capture()
+    {
+        if (!captureOpened_) {
+            captureOpened_ = true;
+            WAVEFORMATEX format = asio_kernel_tests::Pcm(2, 48000, asio_kernel_tests::kCaptureBits);
+            capture_ = filter_.OpenCapturePinFor(&format);
+        }
+        return capture_;
+    }
+
+private:
+    CKsAudFilter2 &filter_;
+    CKsAudPin *render_ = nullptr;
+    CKsAudPin *capture_ = nullptr;
+    bool renderOpened_ = false;
+    bool captureOpened_ = false;
+};
+
+// The event an input's requests may name, made when the first one does.
+class InputEvent {
+public:
+    ~InputEvent()
+    {
+        if (event_ != nullptr)
+            CloseHandle(event_);
+    }
+    HANDLE Handle()
+    {
+        if (event_ == nullptr)
+            event_ = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        return event_;
+    }
+
+private:
+    HANDLE event_ = nullptr;
+};
+
+void RunScript(Reader &input, CKsAudFilter2 &filter, InputPins &pins, InputEvent &event)
 {
     std::vector<UCHAR> value;
     while (!input.Empty()) {
@@ -176,25 +238,25 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, CKsAudPin *render, CKsAudPi
         const uint8_t flags = input.Byte();
         if (target == 3) {
             const KSSTATE state = KSSTATE(flags & 3);
-            if (render != nullptr)
-                render->ChangeState(state);
-            if (capture != nullptr)
-                capture->ChangeState(state);
+            for (CKsAudPin *pin : {pins.Render(), pins.Capture()}) {
+                if (pin != nullptr)
+                    pin->ChangeState(state);
+            }
             continue;
         }
         std::vector<UCHAR> instance = input.Bytes(input.Byte());
-        const HANDLE substitute = (flags & 8) ? event : (flags & 16) ? filter.Handle() : nullptr;
-        if (substitute != nullptr && instance.size() >= sizeof substitute)
+        if ((flags & 24) != 0 && instance.size() >= sizeof(HANDLE)) {
+            const HANDLE substitute = (flags & 8) ? event.Handle() : filter.Handle();
             std::memcpy(instance.data(), &substitute, sizeof substitute);
+        }
         const size_t valueBytes =
             (size_t(input.Byte()) | size_t(input.Byte()) << 8) % kMaximumValue;
         const ULONG verbs = ((flags & 1) ? KSPROPERTY_TYPE_GET : 0) |
                             ((flags & 2) ? KSPROPERTY_TYPE_SET : 0) |
                             ((flags & 4) ? KSPROPERTY_TYPE_BASICSUPPORT : 0);
         value.assign(valueBytes, 0);
-        HANDLE handle = target == 0   ? (render ? render->Handle() : nullptr)
-                        : target == 1 ? (capture ? capture->Handle() : nullptr)
-                                      : filter.Handle();
+        CKsAudPin *pin = target == 0 ? pins.Render() : target == 1 ? pins.Capture() : nullptr;
+        const HANDLE handle = target == 2 ? filter.Handle() : pin ? pin->Handle() : nullptr;
         if (handle == nullptr)
             continue;
         const asio_kernel_tests::Reply reply =
@@ -221,33 +283,24 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     World &world = TheWorld();
-    host::Pool &pool = world.machine.KernelPool();
-    std::map<ULONG, size_t> before = BlocksByTag(pool);
     {
         CKsAudFilter2 &filter = *world.filter;
-        WAVEFORMATEX renderFormat = asio_kernel_tests::Pcm(2, 48000, 32);
-        WAVEFORMATEX captureFormat =
-            asio_kernel_tests::Pcm(2, 48000, asio_kernel_tests::kCaptureBits);
-        CKsAudPin *render = filter.OpenRenderPinFor(&renderFormat);
-        CKsAudPin *capture = filter.OpenCapturePinFor(&captureFormat);
-        HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        InputPins pins(filter);
+        InputEvent event;
         Reader input(data, size);
-        RunScript(input, filter, render, capture, event);
-        // The pins, with their buffers and event references, go with the input.
-        for (CKsAudPin *pin : {render, capture}) {
-            if (pin != nullptr && pin->ClosePin() != S_OK)
-                Fail("a pin did not close");
-        }
-        CloseHandle(event);
-        USHORT pcm = 0;
-        asio_kernel_tests::Send(filter.Handle(), KSPROPERTY_ASIO_DSD_NATIVE_MODE,
-                                KSPROPERTY_TYPE_SET, {}, &pcm, sizeof pcm);
+        RunScript(input, filter, pins, event);
     }
+    USHORT pcm = 0;
+    asio_kernel_tests::Send(world.filter->Handle(), KSPROPERTY_ASIO_DSD_NATIVE_MODE,
+                            KSPROPERTY_TYPE_SET, {}, &pcm, sizeof pcm);
     if (!world.machine.Checks().Reports().empty())
         Fail("verifier report");
-    for (const auto &[tag, blocks] : BlocksByTag(pool)) {
-        if (blocks > std::max(before[tag], world.warm[tag]))
+    // Nothing happens between inputs: what the last one left is what this one found.
+    std::map<ULONG, size_t> left = BlocksByTag(world.machine.KernelPool());
+    for (const auto &[tag, blocks] : left) {
+        if (blocks > std::max(world.left[tag], world.warm[tag]))
             Fail("the input left pool blocks behind");
     }
+    world.left = std::move(left);
     return 0;
 }
