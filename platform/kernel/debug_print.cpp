@@ -18,6 +18,9 @@ extern "C" {
 ULONG vDbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, va_list arglist)
 {
     host::Machine &machine = *host::CurrentThread("DbgPrint")->machine;
+    // A message the filter stops is not even formatted.
+    if (!host::DebugLogOf(machine).Passes(ComponentId, Level))
+        return STATUS_SUCCESS;
     std::string text = host::FormatWindows(Format, arglist);
     if (text.size() > kMaximumMessageBytes)
         text.resize(kMaximumMessageBytes);
@@ -41,6 +44,12 @@ ULONG DbgPrint(PCSTR Format, ...)
     ULONG status = vDbgPrintEx(DPFLTR_DEFAULT_ID, DPFLTR_INFO_LEVEL, Format, args);
     va_end(args);
     return status;
+}
+
+NTSTATUS DbgSetDebugFilterState(ULONG ComponentId, ULONG Level, BOOLEAN State)
+{
+    host::Machine &machine = *host::CurrentThread("DbgSetDebugFilterState")->machine;
+    return host::DebugLogOf(machine).SetFilterState(ComponentId, Level, State != FALSE);
 }
 
 void RtlAssert(PVOID VoidFailedAssertion, PVOID VoidFileName, ULONG LineNumber, PSTR MutableMessage)

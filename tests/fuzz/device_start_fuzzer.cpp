@@ -20,6 +20,7 @@
 #include "kernel/emulated_thread.h"
 #include "kernel/io_manager.h"
 #include "kernel/machine.h"
+#include <wdm/rtl.h>
 #include "usb/usb_audio_cl.h"
 #include "usb/usb_host_controller.h"
 
@@ -172,6 +173,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     // Taken down at exit: its teardown checks run once more there.
     static host::Machine *machine = [] {
         auto *made = new host::Machine();
+        host::ThreadAttachment attach(*made, "fuzz");
+        // Nobody reads the driver's trace here; unformatted it costs nothing.
+        DbgSetDebugFilterState(DPFLTR_IHVAUDIO_ID, ~ULONG(0), FALSE);
         std::atexit([] {
             machine->PowerOff();
             delete machine;

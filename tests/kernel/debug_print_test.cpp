@@ -54,6 +54,33 @@ TEST_F(DebugPrintTest, DbgPrintExRecordsComponentAndLevel)
     EXPECT_EQ("rate 44100\n", messages[1].text);
 }
 
+TEST_F(DebugPrintTest, TheComponentFilterMaskDecidesWhatGetsThrough)
+{
+    // Level 0-31 is one bit of the component's mask, a larger level a mask of its own.
+    struct Case {
+        ULONG setLevel;
+        BOOLEAN on;
+        ULONG printLevel;
+        bool logged;
+    } cases[] = {
+        {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_TRACE_LEVEL, false},
+        {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_ERROR_LEVEL, true},
+        {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_MASK | 0x4, false},
+        {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_MASK | 0x5, true},
+        {DPFLTR_MASK | 0xF, FALSE, DPFLTR_INFO_LEVEL, false},
+        {DPFLTR_TRACE_LEVEL, TRUE, DPFLTR_TRACE_LEVEL, true},
+    };
+    for (const Case &c : cases) {
+        ASSERT_EQ(STATUS_SUCCESS, DbgSetDebugFilterState(DPFLTR_IHVAUDIO_ID, c.setLevel, c.on));
+        const size_t before = Log().Messages().size();
+        DbgPrintEx(DPFLTR_IHVAUDIO_ID, c.printLevel, "message\n");
+        DbgPrintEx(DPFLTR_IHVBUS_ID, c.printLevel, "other component\n");
+        EXPECT_EQ(before + (c.logged ? 2 : 1), Log().Messages().size()) << c.setLevel;
+        ASSERT_EQ(STATUS_SUCCESS, DbgSetDebugFilterState(DPFLTR_IHVAUDIO_ID, ~ULONG(0), TRUE));
+    }
+    EXPECT_EQ(STATUS_INVALID_PARAMETER_1, DbgSetDebugFilterState(500, DPFLTR_ERROR_LEVEL, FALSE));
+}
+
 TEST_F(DebugPrintTest, AMessageIsLimitedToWhatTheKernelTransmits)
 {
     std::string longText(700, 'z');

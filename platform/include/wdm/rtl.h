@@ -146,11 +146,13 @@ typedef enum _DPFLTR_TYPE {
 
 extern "C" {
 
-// The emulation keeps every message (whatever its component and level) in the machine's debug
-// log; formats follow the Windows kernel's printf (%ws, %wZ, %Z, %I64x, 32-bit %l...).
+// The emulation keeps every message its component's filter mask lets through (all of them until
+// DbgSetDebugFilterState turns levels off) in the machine's debug log; formats follow the Windows
+// kernel's printf (%ws, %wZ, %Z, %I64x, 32-bit %l...).
 ULONG DbgPrint(PCSTR Format, ...);
 ULONG DbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, ...);
 ULONG vDbgPrintEx(ULONG ComponentId, ULONG Level, PCSTR Format, va_list arglist);
+NTSTATUS DbgSetDebugFilterState(ULONG ComponentId, ULONG Level, BOOLEAN State);
 
 // A failed ASSERT: reported by the machine's verifier (a debugger break on Windows).
 void RtlAssert(PVOID VoidFailedAssertion, PVOID VoidFileName, ULONG LineNumber,
