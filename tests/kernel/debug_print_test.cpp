@@ -65,9 +65,9 @@ TEST_F(DebugPrintTest, TheComponentFilterMaskDecidesWhatGetsThrough)
     } cases[] = {
         {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_TRACE_LEVEL, false},
         {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_ERROR_LEVEL, true},
-        {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_MASK | 0x4, false},
-        {DPFLTR_TRACE_LEVEL, FALSE, DPFLTR_MASK | 0x5, true},
-        {DPFLTR_MASK | 0xF, FALSE, DPFLTR_INFO_LEVEL, false},
+        {0x1FF, FALSE, 0x104, false},
+        {0x1FF, FALSE, 0x300, true},
+        {0x1FF, FALSE, DPFLTR_INFO_LEVEL, false},
         {DPFLTR_TRACE_LEVEL, TRUE, DPFLTR_TRACE_LEVEL, true},
     };
     for (const Case &c : cases) {
