@@ -286,7 +286,8 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
     if (it == live_.end()) {
         const Freed *freed = nullptr;
         for (size_t i = 1; i <= recentFrees_.size() && freed == nullptr; ++i) {
-            const Freed &f = recentFrees_[(nextFree_ + recentFrees_.size() - i) % recentFrees_.size()];
+            const Freed &f =
+                recentFrees_[(nextFree_ + recentFrees_.size() - i) % recentFrees_.size()];
             if (f.address == address)
                 freed = &f;
         }

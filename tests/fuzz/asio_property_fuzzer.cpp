@@ -2,8 +2,8 @@
 // to the product driver on a started RV-D3, on a render pin, a capture pin and the filter, with
 // pin state changes in between. The machine, the device, the client process and its filter
 // handle are made once; every input gets pins (and an event) of its own, opened when it first
-// addresses them and closed when it ends, and leaves the device in PCM, so nothing of one input
-// (buffers, events, states, mode) reaches the next. A
+// addresses them and closed when it ends, and leaves the device in PCM (set back when a request
+// named the mode), so nothing of one input (buffers, events, states, mode) reaches the next. A
 // request may be refused with any status; a sanitizer finding, a verifier report, pool blocks
 // beyond what the driver keeps for reuse, or a reply whose addresses do not lie in a view of the
 // client's own that the client can write, aborts.
@@ -231,8 +231,10 @@ private:
     HANDLE event_ = nullptr;
 };
 
-void RunScript(Reader &input, CKsAudFilter2 &filter, InputPins &pins, InputEvent &event)
+// Returns whether a request named the DSD mode, which the input must then set back to PCM.
+bool RunScript(Reader &input, CKsAudFilter2 &filter, InputPins &pins, InputEvent &event)
 {
+    bool namedMode = false;
     std::vector<UCHAR> value;
     while (!input.Empty()) {
         const uint8_t target = input.Byte() & 3;
@@ -257,6 +259,7 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, InputPins &pins, InputEvent
                             ((flags & 2) ? KSPROPERTY_TYPE_SET : 0) |
                             ((flags & 4) ? KSPROPERTY_TYPE_BASICSUPPORT : 0);
         value.assign(valueBytes, 0);
+        namedMode = namedMode || id == KSPROPERTY_ASIO_DSD_NATIVE_MODE;
         CKsAudPin *pin = target == 0 ? pins.Render() : target == 1 ? pins.Capture() : nullptr;
         const HANDLE handle = target == 2 ? filter.Handle() : pin ? pin->Handle() : nullptr;
         if (handle == nullptr)
@@ -271,6 +274,7 @@ void RunScript(Reader &input, CKsAudFilter2 &filter, InputPins &pins, InputEvent
         if (reply.error == 0 && id == KSPROPERTY_ASIO_BUFFERS && verbs == KSPROPERTY_TYPE_GET)
             TouchHalves(value, returned);
     }
+    return namedMode;
 }
 
 } // namespace
@@ -285,16 +289,19 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     World &world = TheWorld();
+    bool namedMode;
     {
         CKsAudFilter2 &filter = *world.filter;
         InputPins pins(filter);
         InputEvent event;
         Reader input(data, size);
-        RunScript(input, filter, pins, event);
+        namedMode = RunScript(input, filter, pins, event);
     }
-    USHORT pcm = 0;
-    asio_kernel_tests::Send(world.filter->Handle(), KSPROPERTY_ASIO_DSD_NATIVE_MODE,
-                            KSPROPERTY_TYPE_SET, {}, &pcm, sizeof pcm);
+    if (namedMode) {
+        USHORT pcm = 0;
+        asio_kernel_tests::Send(world.filter->Handle(), KSPROPERTY_ASIO_DSD_NATIVE_MODE,
+                                KSPROPERTY_TYPE_SET, {}, &pcm, sizeof pcm);
+    }
     if (!world.machine.Checks().Reports().empty())
         Fail("verifier report");
     // Nothing happens between inputs: what the last one left is what this one found.
