@@ -62,6 +62,7 @@ public:
     void InsertTimerLocked(PKTIMER timer);
     bool RemoveTimerLocked(PKTIMER timer);
 
+    // How many timers are set now.
     size_t SetTimers();
 
     // Teardown: unlinks timers that are still set (their memory belongs to whoever set them and
