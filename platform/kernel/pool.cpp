@@ -23,6 +23,7 @@ constexpr size_t kPage = 4096;
 constexpr size_t kAlignment = 16;
 constexpr size_t kMaxQuarantinedBlocks = 4096; // keeps the number of host mappings bounded
 constexpr size_t kRecentFrees = 4096;
+constexpr size_t kSpareEntries = 1024;
 
 size_t RoundUp(size_t value, size_t to) { return (value + to - 1) / to * to; }
 
@@ -43,16 +44,14 @@ public:
     {
         std::lock_guard<std::mutex> guard(lock_);
         auto it = bySize_.find({size, special});
-        if (it == bySize_.end())
+        if (it == bySize_.end() || it->second.empty())
             return nullptr;
         // The one given last: its pages are the likeliest to be in the caches still.
         auto spare = it->second.back();
         it->second.pop_back();
-        if (it->second.empty())
-            bySize_.erase(it);
         void *mapping = spare->mapping;
         bytes_ -= size;
-        order_.erase(spare);
+        unused_.splice(unused_.end(), order_, spare);
         return mapping;
     }
 
@@ -60,16 +59,19 @@ public:
     void Give(void *mapping, size_t size, bool special)
     {
         std::lock_guard<std::mutex> guard(lock_);
-        order_.push_back({mapping, size, special});
+        if (unused_.empty())
+            order_.push_back({mapping, size, special});
+        else {
+            order_.splice(order_.end(), unused_, unused_.begin());
+            order_.back() = {mapping, size, special};
+        }
         bySize_[{size, special}].push_back(std::prev(order_.end()));
         bytes_ += size;
         while (bytes_ > kSpareBytes) {
             const Spare oldest = order_.front();
-            auto it = bySize_.find({oldest.size, oldest.special});
-            it->second.pop_front(); // a size's oldest comes first in its queue too
-            if (it->second.empty())
-                bySize_.erase(it);
-            order_.pop_front();
+            bySize_[{oldest.size, oldest.special}]
+                .pop_front(); // a size's oldest is first there too
+            unused_.splice(unused_.end(), order_, order_.begin());
             bytes_ -= oldest.size;
             // Whatever the host maps here next starts without this mapping's poisoning.
             ASAN_UNPOISON_MEMORY_REGION(oldest.mapping, oldest.size);
@@ -86,6 +88,9 @@ private:
     static constexpr size_t kSpareBytes = 64u << 20;
     std::mutex lock_;
     std::list<Spare> order_; // oldest first
+    // The entries of mappings taken or unmapped, and the queues of sizes whose spares are all
+    // gone, stay for the next ones: giving and taking cost no allocation of the host's own.
+    std::list<Spare> unused_;
     std::map<std::pair<size_t, bool>, std::deque<std::list<Spare>::iterator>> bySize_;
     size_t bytes_ = 0;
 };
@@ -274,7 +279,17 @@ PVOID Pool::Allocate(POOL_TYPE type, SIZE_T bytes, ULONG tag, KIRQL irql)
     std::lock_guard<std::mutex> guard(lock_);
     // A reused address keeps its entry among the recent frees: a free finds it live first, and
     // its next free replaces the entry.
-    live_[reinterpret_cast<ULONG_PTR>(block)] = {bytes, tag, type, mapping, mappingSize, ++serial_};
+    const auto address = reinterpret_cast<ULONG_PTR>(block);
+    const Block entry = {bytes, tag, type, mapping, mappingSize, ++serial_};
+    if (spareEntries_.empty()) {
+        live_[address] = entry;
+    } else {
+        auto node = std::move(spareEntries_.back());
+        spareEntries_.pop_back();
+        node.key() = address;
+        node.mapped() = entry;
+        live_.insert(std::move(node));
+    }
     return block;
 }
 
@@ -308,7 +323,10 @@ void Pool::Free(PVOID pointer, ULONG tag, KIRQL irql)
     }
     if ((block.type & 1) != 0 && irql > APC_LEVEL)
         verifier_.Report(VerifierCheck::Irql, "paged pool freed at IRQL " + std::to_string(irql));
-    live_.erase(it);
+    if (spareEntries_.size() < kSpareEntries)
+        spareEntries_.push_back(live_.extract(it));
+    else
+        live_.erase(it);
     if (recentFrees_.size() < kRecentFrees)
         recentFrees_.push_back({address, block.tag});
     else

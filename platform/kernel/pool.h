@@ -75,6 +75,9 @@ private:
     const size_t quarantineBytes_;
     mutable std::mutex lock_;
     std::map<ULONG_PTR, Block> live_;
+    // Entries of freed blocks, kept for the next allocations: a block's bookkeeping then costs
+    // no allocation of the host's own.
+    std::vector<std::map<ULONG_PTR, Block>::node_type> spareEntries_;
     std::deque<Fenced> quarantine_;
     size_t quarantined_ = 0;
     ULONGLONG serial_ = 0;
